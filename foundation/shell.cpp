@@ -1,0 +1,6 @@
+#include "foundation/shell.h"
+
+IShell& NullShell() {
+    static IShell shell;
+    return shell;
+}
