@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/files.h"
+
 class CDataBuffer {
 public:
     enum : int32_t { kModeRead = 1, kModeWrite = 2 };
@@ -41,8 +43,9 @@ public:
 
     // XOR scrambling of the content in place; its own inverse.
     void Scramble(int32_t margin, const uint8_t* key, int32_t keyLength);
-    // Writes the content to path, or to the buffer's own name when path is null.
-    void SaveToFile(const char* path = nullptr) const;
+    // Writes the content to path, or to the buffer's own name when path is
+    // null, replacing the file atomically (WriteWholeFile).
+    void SaveToFile(const char* path = nullptr, EFileMode fileMode = EFileMode::Shared) const;
 
     int32_t mode() const { return mode_; }
     const uint8_t* data() const { return data_; }
@@ -54,7 +57,7 @@ public:
     const char* name() const { return name_; }
 
     // Room for the longest path the file operations accept.
-    static constexpr size_t kNameSize = 4096;
+    static constexpr size_t kNameSize = kMaxPathLength + 1;
 
 private:
     int32_t mode_ = kModeWrite;
