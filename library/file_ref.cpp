@@ -8,20 +8,22 @@
 #include <memory>
 
 #include "foundation/errors.h"
+#include "foundation/files.h"
 
 CFileRef MakeFileRef(const char* path) {
-    if (path == nullptr || *path == '\0') throw CError{eFileNotFound};
+    CheckPathLength(path);
+    if (*path == '\0') throw CError{eFileNotFound};
     CFileRef ref;
     if (path[0] == '/') {
         ref.path = path;
     } else {
-        auto cwd = std::make_unique<char[]>(kMaxPathBytes + 1);
-        if (getcwd(cwd.get(), kMaxPathBytes + 1) == nullptr) ThrowErrno(0);
+        auto cwd = std::make_unique<char[]>(kMaxPathLength + 1);
+        if (getcwd(cwd.get(), kMaxPathLength + 1) == nullptr) ThrowErrno(0);
         ref.path = cwd.get();
         if (ref.path.back() != '/') ref.path += '/';
         ref.path += path;
     }
-    if (ref.path.size() > kMaxPathBytes) throw CError{ENAMETOOLONG};
+    CheckPathLength(ref.path.c_str());
 
     struct stat info;
     if (stat(ref.path.c_str(), &info) != 0) ThrowErrno(0);

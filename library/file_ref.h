@@ -16,13 +16,10 @@ struct CFileRef {
     bool IsSet() const { return !path.empty(); }
 };
 
-// Longest path the application acts on; longer ones fail instead of being cut.
-constexpr size_t kMaxPathBytes = 4095;
-
 // Makes a reference from a path (made absolute against the working folder,
 // symlinks not resolved) by reading the file's identity with stat. Throws
-// CError: the translated errno (-43 for a missing file), or ENAMETOOLONG for
-// a path longer than kMaxPathBytes.
+// CError: the translated errno (-43 for a missing file), ENAMETOOLONG for an
+// absolute path longer than kMaxPathLength, -50 for a null path.
 CFileRef MakeFileRef(const char* path);
 
 // Same file on the same device; paths are not compared. Unset references

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/errors.h"
+#include "foundation/files.h"
 #include "foundation/text.h"
 #include "library/song_list.h"
 #include "support/temp_dir.h"
@@ -205,7 +206,7 @@ TEST(FileRef, MakesAbsoluteReferencesOrThrows) {
     } cases[] = {
         {dir.File("missing.mp3"), eFileNotFound},
         {"", eFileNotFound},
-        {"/" + std::string(kMaxPathBytes, 'a'), ENAMETOOLONG},
+        {"/" + std::string(kMaxPathLength, 'a'), ENAMETOOLONG},
         {file + "/below", ENOTDIR},
     };
     for (const Case& c : cases) {
@@ -215,6 +216,12 @@ TEST(FileRef, MakesAbsoluteReferencesOrThrows) {
         } catch (CError e) {
             EXPECT_EQ(e.code, c.code) << c.path.substr(0, 80);
         }
+    }
+    try {
+        MakeFileRef(nullptr);
+        ADD_FAILURE() << "null path did not throw";
+    } catch (CError e) {
+        EXPECT_EQ(e.code, eParamErr);
     }
 }
 
