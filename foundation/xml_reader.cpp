@@ -1,6 +1,5 @@
 #include "foundation/xml_reader.h"
 
-#include <climits>
 #include <new>
 #include <string_view>
 
@@ -13,13 +12,8 @@ namespace {
 constexpr size_t kNameWork = 1024;
 
 int32_t AddNode(CXmlDocument& document, bool isTag, std::string_view text, int32_t parent) {
-    if (document.Count() == document.capacity) {
-        if (document.capacity > (INT32_MAX - 1) / 2) throw CError{eOutOfMemory};
-        document.capacity = document.capacity * 2 + 1;
-        document.nodes.reserve(static_cast<size_t>(document.capacity));
-    }
     int32_t index = document.Count();
-    document.nodes.push_back(CXmlNode{isTag, std::string(text), index, parent});
+    document.nodes.Append(CXmlNode{isTag, std::string(text), index, parent});
     return index;
 }
 
@@ -73,7 +67,7 @@ void Parse(CXmlDocument& document, std::string_view all) {
             segment = i + 1;
             if (!text.empty() && text.front() == '/') {
                 if (open < 0) throw CError{eInvalidData};
-                const CXmlNode& element = document.nodes[static_cast<size_t>(open)];
+                const CXmlNode& element = document.nodes[open];
                 if (!ClosesElement(text.substr(1), element.text)) throw CError{eInvalidData};
                 open = element.parent;
             } else if (!text.empty() && text.front() == '?') {
@@ -93,7 +87,7 @@ CXmlDocument::~CXmlDocument() { FreeXml(*this); }
 
 const CXmlNode* CXmlDocument::At(int32_t index) const {
     if (index < 0 || index >= Count()) return nullptr;
-    return &nodes[static_cast<size_t>(index)];
+    return &nodes[index];
 }
 
 void ParseXml(CXmlDocument& document, const char* bytes, size_t length) {
@@ -112,7 +106,7 @@ const CXmlNode* FindElement(const CXmlDocument& document, const char* name,
     int32_t from = start != nullptr ? start->index : parent != nullptr ? parent->index + 1 : 0;
     if (from < 0) from = 0;
     for (int32_t i = from; i < document.Count(); ++i) {
-        const CXmlNode& node = document.nodes[static_cast<size_t>(i)];
+        const CXmlNode& node = document.nodes[i];
         if (!node.isTag || node.text != name) continue;
         if (parent != nullptr && node.parent != parent->index) continue;
         if (followingText != nullptr) {
@@ -128,7 +122,7 @@ int32_t FindElementIndex(const CXmlDocument& document, const char* name,
                          const char* followingText, int32_t start, int32_t parent) {
     if (name == nullptr) return -1;
     for (int32_t i = start < 0 ? 0 : start; i < document.Count(); ++i) {
-        const CXmlNode& node = document.nodes[static_cast<size_t>(i)];
+        const CXmlNode& node = document.nodes[i];
         if (!node.isTag || node.text != name) continue;
         if (followingText == nullptr) return i;
         if (parent != -1 && node.parent != parent) continue;
@@ -147,6 +141,5 @@ const char* ElementText(const CXmlDocument& document, const CXmlNode* tag) {
 }
 
 void FreeXml(CXmlDocument& document) {
-    std::vector<CXmlNode>().swap(document.nodes);
-    document.capacity = 0;
+    document.nodes.Release();
 }

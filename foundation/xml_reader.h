@@ -8,7 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "foundation/growable_array.h"
 
 struct CXmlNode {
     // A tag (opening, closing, self-closing or declaration); otherwise text.
@@ -27,14 +28,13 @@ struct CXmlDocument {
     CXmlDocument(const CXmlDocument&) = delete;
     CXmlDocument& operator=(const CXmlDocument&) = delete;
 
-    int32_t Count() const { return static_cast<int32_t>(nodes.size()); }
+    int32_t Count() const { return nodes.Count(); }
     // Null when index is outside the array.
     const CXmlNode* At(int32_t index) const;
     // Grows to twice the capacity plus one when full: 0, 1, 3, 7, 15, ...
-    int32_t Capacity() const { return capacity; }
+    int32_t Capacity() const { return nodes.Capacity(); }
 
-    std::vector<CXmlNode> nodes;
-    int32_t capacity = 0;
+    CGrowableArray<CXmlNode> nodes;
 };
 
 // Appends the nodes of bytes[0, length) to the document, starting at the
