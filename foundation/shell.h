@@ -45,6 +45,9 @@ public:
     // from them before saving.
     virtual void ApplyWindowPrefs(const CPrefs& /*prefs*/) {}
     virtual void CollectWindowPrefs(CPrefs& /*prefs*/) {}
+    // Resets the columns and the main window's place (ResetColumnRecords,
+    // DefaultMainWindowFrame) and records the result in prefs.
+    virtual void ResetWindowPrefs(CPrefs& /*prefs*/) {}
 };
 
 // A shell that shows nothing (the default when none is installed).
