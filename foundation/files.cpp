@@ -89,7 +89,7 @@ void WriteWholeFile(const char* path, const void* bytes, size_t length, EFileMod
     struct stat existing {};
     const bool exists = stat(target.c_str(), &existing) == 0;
     // A file the user made read-only stays unwritable, as with an in-place write.
-    if (exists && access(target.c_str(), W_OK) != 0) ThrowCurrentErrno(errno);
+    if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) ThrowCurrentErrno(errno);
 
     const mode_t permissions = mode == EFileMode::Private ? 0600 : 0666;
     const std::string folder = FolderOf(target);

@@ -13,6 +13,7 @@
 
 #include "foundation/errors.h"
 #include "support/temp_dir.h"
+#include "support/without_root_override.h"
 
 namespace fs = std::filesystem;
 
@@ -84,7 +85,8 @@ TEST(Files, WholeFileWriteFailuresLeaveTheOldFile) {
     EXPECT_EQ(ReadFileBytes(path), "keep me");
     EXPECT_EQ(ErrorCodeOf([&] { Write(dir.File("no/such/folder"), "x"); }), eFileNotFound);
 
-    if (geteuid() != 0) {  // permissions do not bind root
+    {
+        CWithoutRootOverride asUser;
         chmod(path.c_str(), 0444);
         EXPECT_EQ(ErrorCodeOf([&] { Write(path, "changed"); }), EACCES);
         EXPECT_EQ(ReadFileBytes(path), "keep me");

@@ -17,6 +17,7 @@
 #include "foundation/files.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "support/without_root_override.h"
 
 namespace fs = std::filesystem;
 
@@ -105,7 +106,8 @@ TEST_F(TrashTest, LongNamesAndLinks) {
 
 TEST_F(TrashTest, FailuresThrowRawErrnoAndLeaveNoInfo) {
     EXPECT_EQ(TrashCode(dir_.File("missing.mp3")), ENOENT);
-    if (geteuid() != 0) {  // permissions do not bind root
+    {
+        CWithoutRootOverride asUser;
         const std::string song = dir_.Write("locked/song.mp3", "x");
         chmod(dir_.File("locked").c_str(), 0555);
         EXPECT_EQ(TrashCode(song), EACCES);
