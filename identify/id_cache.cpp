@@ -6,6 +6,7 @@
 #include "foundation/errors.h"
 #include "foundation/files.h"
 #include "foundation/platform_paths.h"
+#include "library/song.h"
 
 namespace {
 
@@ -125,22 +126,53 @@ void CIdCache::LoadCache() {
     }
 }
 
-std::optional<std::vector<CTagValues>> CIdCache::LookUp(const std::string& path) {
-    std::lock_guard lock(mutex_);
+const CIdCacheEntry* CIdCache::FindLocked(const std::string& path) const {
     if (path.empty()) {
-        return std::nullopt;
+        return nullptr;
     }
     const int32_t size = CurrentFileSize(path);
     for (const CIdCacheEntry& entry : entries_) {
         if (entry.fileSize == size && EqualIgnoringCase(entry.path, path)) {
-            return entry.matches;
+            return &entry;
         }
+    }
+    return nullptr;
+}
+
+std::optional<std::vector<CTagValues>> CIdCache::LookUp(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    if (const CIdCacheEntry* entry = FindLocked(path)) {
+        return entry->matches;
     }
     return std::nullopt;
 }
 
+bool CIdCache::LookUpSong(CSong& song) {
+    std::lock_guard lock(mutex_);
+    const CIdCacheEntry* entry = FindLocked(song.fileRef.path);
+    if (entry == nullptr) {
+        return false;
+    }
+    song.matches.Release();
+    for (const CTagValues& match : entry->matches) {
+        song.matches.Append(match);
+    }
+    song.currentMatch = song.matches.Empty() ? -1 : 0;
+    song.RecomputeModified();
+    return true;
+}
+
+void CIdCache::StoreSong(const CSong& song) {
+    std::lock_guard lock(mutex_);
+    StoreLocked(song.fileRef.path, std::vector<CTagValues>(song.matches.begin(), song.matches.end()));
+}
+
 void CIdCache::Store(const std::string& path, const std::vector<CTagValues>& matches) {
     std::lock_guard lock(mutex_);
+    StoreLocked(path, matches);
+}
+
+void CIdCache::StoreLocked(const std::string& path, const std::vector<CTagValues>& matches) {
     if (path.size() > kMaxEntryPath) {
         return;
     }

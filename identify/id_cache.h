@@ -24,6 +24,8 @@
 
 #include "library/tag_values.h"
 
+struct CSong;
+
 struct CIdCacheEntry {
     std::string path;
     // Low 32 bits of the file's size when the answer was stored.
@@ -53,6 +55,14 @@ public:
     // Sizes are compared first, as the scan is linear.
     std::optional<std::vector<CTagValues>> LookUp(const std::string& path);
 
+    // LookUp for the song's file. When found, the song's matches are replaced
+    // by the stored ones (their storage released first) and the first one is
+    // chosen, or none when the answer had no matches. The song is written, so
+    // no other thread may read it meanwhile.
+    bool LookUpSong(CSong& song);
+    // Store of the song's path and all its matches (not only the chosen one).
+    void StoreSong(const CSong& song);
+
     // Stores the answer for the file at path with its current size, replacing
     // an entry with the same path (ignoring letter case). A path too long for
     // the file's field is not stored: it could never be loaded again and would
@@ -74,6 +84,8 @@ public:
     std::vector<CIdCacheEntry> Entries();
 
 private:
+    const CIdCacheEntry* FindLocked(const std::string& path) const;
+    void StoreLocked(const std::string& path, const std::vector<CTagValues>& matches);
     void WriteWholeCache(const std::string& cachePath);
     void AppendEntry(const std::string& cachePath, const CIdCacheEntry& entry);
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "foundation/text.h"
+#include "library/song.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -149,6 +150,37 @@ TEST_F(IdCacheTest, LookUpComparesSizeAndPathIgnoringCase) {
     // Renamed file: the path differs.
     EXPECT_FALSE(cache.LookUp(Song("Renamed.mp3", 50)).has_value());
     EXPECT_FALSE(cache.LookUp("").has_value());
+}
+
+TEST_F(IdCacheTest, SongLookupReplacesMatchesAndChoosesTheFirst) {
+    CSong song;
+    song.fileRef.path = Song("song.mp3", 40);
+    song.matches.Append(Match("Old", "Old"));
+    song.matches.Append(Match("Two", "Two"));
+    song.matches.Append(Match("Three", "Three"));
+    song.currentMatch = 2;
+    CIdCache cache(CacheFile());
+    EXPECT_FALSE(cache.LookUpSong(song));
+    EXPECT_EQ(song.matches.Count(), 3);
+
+    // Every match is stored, not only the chosen one.
+    cache.StoreSong(song);
+    ASSERT_EQ(cache.Entries().at(0).matches.size(), 3u);
+
+    cache.Store(song.fileRef.path, {Match("New", "New")});
+    ASSERT_TRUE(cache.LookUpSong(song));
+    ASSERT_EQ(song.matches.Count(), 1);
+    EXPECT_STREQ(song.matches[0].title, "New");
+    EXPECT_EQ(song.currentMatch, 0);
+    EXPECT_TRUE(song.modified);
+
+    cache.Store(song.fileRef.path, {});
+    ASSERT_TRUE(cache.LookUpSong(song));
+    EXPECT_TRUE(song.matches.Empty());
+    EXPECT_EQ(song.currentMatch, -1);
+
+    CSong pathless;
+    EXPECT_FALSE(cache.LookUpSong(pathless));
 }
 
 TEST_F(IdCacheTest, PartialLoadsKeepCompleteEntries) {
