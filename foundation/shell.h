@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-class CSong;
+struct CSong;
 struct CPrefs;
+struct CControlState;
 
 class IShell {
 public:
@@ -20,6 +21,10 @@ public:
 
     virtual void RefreshSongRow(CSong* /*song*/) {}
     virtual void UpdateControls() {}
+    // The state of every main-window control, recomputed by the core.
+    virtual void ShowControls(const CControlState& /*state*/) {}
+    // The identification progress text under the toolbar (not the account
+    // status line, which travels in CControlState).
     virtual void SetStatusText(const std::string& /*text*/) {}
 
     // A progress sheet over the main window; Stop is reported by the core's

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_state.h"
 #include "foundation/shell.h"
 
 class CRecordingShell : public IShell {
@@ -13,6 +14,10 @@ public:
     bool HasWindows() const override { return hasWindows; }
     void RefreshSongRow(CSong* song) override { refreshed.push_back(song); }
     void UpdateControls() override { ++controlUpdates; }
+    void ShowControls(const CControlState& state) override {
+        controls = state;
+        ++controlsShown;
+    }
     void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
     void ShowProgress(const std::string& title) override {
         progressShown = true;
@@ -40,6 +45,8 @@ public:
     bool hasWindows = false;
     bool progressShown = false;
     int controlUpdates = 0;
+    int controlsShown = 0;
+    CControlState controls;
     int preferencesOpened = 0;
     int beeps = 0;
     std::vector<CSong*> refreshed;

@@ -1,0 +1,180 @@
+#pragma once
+// The application object without windows: the settings, the song list, the
+// identification cache, the state of every long operation and of the
+// account, and the main timer's Tick with its fixed step order. The Qt main
+// window owns one, forwards ticks, commands and the selection to it, and is
+// reached back only through the shell port. Main thread only, except where a
+// field says otherwise.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/control_state.h"
+#include "foundation/shell.h"
+#include "identify/id_cache.h"
+#include "library/song_list.h"
+
+#if __has_include("foundation/prefs.h")
+#include "foundation/prefs.h"
+#else
+// PREFS STAND-IN: the fields this object reads, until the preferences record lands.
+struct CPrefs {
+    char userName[128] = {};
+    char password[128] = {};
+    uint8_t introAccount = 0;
+    int32_t identificationsLeft = -1;
+    uint8_t toolbarVisible = 1;
+    uint8_t fingerprintFallback = 1;
+    uint8_t fingerprintAlways = 0;
+    int32_t requestTimeout = 160;
+    int32_t requestRetries = 3;
+    uint8_t saveToCache = 1;
+    uint8_t useCache = 1;
+    int32_t nextVersionCheck = 0;
+    uint8_t autoVersionCheck = 1;
+};
+#endif
+
+class CHttpRequest;
+class CReloginJob;
+
+// Main-window commands are four-character codes.
+using CommandId = uint32_t;
+
+// Where the application keeps its files; empty means the Preferences folder.
+struct CAppPaths {
+    std::string prefsPath;
+    std::string cachePath;
+};
+
+class CApp {
+public:
+    explicit CApp(IShell& shell = NullShell(), CAppPaths paths = {});
+    ~CApp();
+    CApp(const CApp&) = delete;
+    CApp& operator=(const CApp&) = delete;
+
+    // The rest of the start-up once the window exists: load the preferences
+    // and the cache, show the controls, then open the preferences (no usable
+    // account) or start a log-in check with the stored account.
+    void Startup();
+
+    // The main timer, every 0.1 s.
+    void Tick();
+
+    // Recomputes every control from the state and hands it to the shell.
+    void UpdateControls();
+    // The pure part of UpdateControls: controls not named by the current
+    // case keep their previous state.
+    CControlState ComputeControls(const CControlState& previous) const;
+
+    // True for every command it knows.
+    bool HandleCommand(CommandId command);
+    void RequestQuit();
+
+    // Adding, duplicates, saving or renaming runs (identification aside).
+    bool LongOperationRuns() const;
+    // Any of those, or identification.
+    bool Busy() const;
+    int32_t ModifiedCount() const;
+
+    // What the list view reports. Rows in the order the list control
+    // enumerates them; without a view, the list order.
+    void SetSelection(std::vector<CSong*> songs);
+    void SetRows(std::vector<CSong*> rows);
+    std::vector<CSong*> Rows() const;
+    int32_t RowCount() const;
+
+    IShell& Shell() const { return shell_; }
+    const CAppPaths& Paths() const { return paths_; }
+    const CControlState& Controls() const { return controls_; }
+    bool TerminateRequested() const { return terminateRequested_; }
+
+    // --- State (public: every operation of the application reaches it) ---
+    CPrefs prefs;
+    CSongList songs;
+    std::unique_ptr<CIdCache> cache;
+
+    // Selected songs in enumeration order.
+    std::vector<CSong*> selection;
+    ESongColumn sortColumn = ESongColumn::None;
+    bool sortDescending = false;
+
+    // The inspector drawer, as the front end reports it.
+    bool drawerOpen = false;
+    CSong* drawerSong = nullptr;
+    bool prefsWindowShown = false;
+
+    std::string appVersion;  // at most 63 characters
+    int64_t startTime = 0;   // wall-clock seconds at construction
+    bool listDirty = false;
+
+    // Adding songs.
+    bool adding = false;
+    bool addDone = false;
+    bool showAddSheet = false;
+    // Finding duplicates.
+    bool findingDuplicates = false;
+    bool duplicatesDone = false;
+    bool showDuplicatesSheet = false;
+    // Saving.
+    bool saving = false;
+    bool saveDone = false;
+    bool showSaveSheet = false;
+    std::vector<CSong*> savedSongs;
+    // Renaming.
+    bool renaming = false;
+    // Songs handed over by the companion script are identified once added.
+    bool identifyAfterAdd = false;
+    bool quitAfterSave = false;
+    bool quitSheetShown = false;
+
+    // Identification run.
+    bool identifying = false;
+    std::vector<CSong*> idBatch;
+    double pauseUntil = 0;  // clock second before which no song starts; 0: none
+    CSong* currentIdSong = nullptr;
+    // Set by analysis workers that answered from the cache.
+    std::atomic<bool> cacheHitThisTick{false};
+
+    // Account.
+    struct SRequestDiscard {
+        void operator()(CHttpRequest* request) const;
+    };
+    std::unique_ptr<CHttpRequest, SRequestDiscard> introRequest;
+    bool introRequestFailed = false;
+    struct SReloginDelete {
+        void operator()(CReloginJob* job) const;
+    };
+    std::unique_ptr<CReloginJob, SReloginDelete> reloginJob;
+    bool introLoginFailed = false;
+    bool serverDown = false;
+
+private:
+    // Tick steps, in their order.
+    void VersionCheckStep();
+    void IntroRequestStep();
+    void ListRebuildStep();
+    void AddStep();
+    void DuplicatesStep();
+    void SaveStep();
+    void LoginStep();
+    // False when a pause after a request error ends the tick here.
+    bool IdentificationStep();
+    void DrawerButtonStep();
+
+    void EndProcess();
+
+    IShell& shell_;
+    CAppPaths paths_;
+    CControlState controls_;
+    std::optional<std::vector<CSong*>> rows_;
+    bool terminateRequested_ = false;
+};
+
+// Builds a four-character command code.
+constexpr CommandId Cmd(const char (&code)[5]) { return FourCharCode(code); }
