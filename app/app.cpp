@@ -38,15 +38,27 @@ CApp::CApp(IShell& shell, CAppPaths paths) : shell_(shell), paths_(std::move(pat
 #ifdef MELODEX_HAVE_HTTP
     CHttpRequest::SetUserAgent("melodex_mac");
 #endif
+    // No window exists yet, so the reset moves nothing.
+    ResetPrefs(prefs, NullShell());
     startTime = Clock().WallTime();
 }
 
 CApp::~CApp() = default;
 
 void CApp::Startup() {
-    // LoadPrefs and the start-up decision join here as the account lands.
+    UpdateControls();
+    if (paths_.prefsPath.empty())
+        LoadPrefs(prefs, shell_);
+    else
+        LoadPrefs(prefs, shell_, paths_.prefsPath.c_str());
     UpdateControls();
     cache->LoadCache();
+    // The start-up decision joins here with the account.
+}
+
+bool CApp::SaveSettings() {
+    return paths_.prefsPath.empty() ? SavePrefs(prefs, shell_)
+                                    : SavePrefs(prefs, shell_, paths_.prefsPath.c_str());
 }
 
 // ---- Tick ----
@@ -258,6 +270,6 @@ void CApp::RequestQuit() {
 }
 
 void CApp::EndProcess() {
-    // SavePrefs joins here with the preferences record.
+    SaveSettings();
     terminateRequested_ = true;
 }

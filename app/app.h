@@ -18,26 +18,7 @@
 #include "identify/id_cache.h"
 #include "library/song_list.h"
 
-#if __has_include("foundation/prefs.h")
 #include "foundation/prefs.h"
-#else
-// PREFS STAND-IN: the fields this object reads, until the preferences record lands.
-struct CPrefs {
-    char userName[128] = {};
-    char password[128] = {};
-    uint8_t introAccount = 0;
-    int32_t identificationsLeft = -1;
-    uint8_t toolbarVisible = 1;
-    uint8_t fingerprintFallback = 1;
-    uint8_t fingerprintAlways = 0;
-    int32_t requestTimeout = 160;
-    int32_t requestRetries = 3;
-    uint8_t saveToCache = 1;
-    uint8_t useCache = 1;
-    int32_t nextVersionCheck = 0;
-    uint8_t autoVersionCheck = 1;
-};
-#endif
 
 class CHttpRequest;
 class CReloginJob;
@@ -62,6 +43,9 @@ public:
     // and the cache, show the controls, then open the preferences (no usable
     // account) or start a log-in check with the stored account.
     void Startup();
+
+    // SavePrefs to the application's preferences file.
+    bool SaveSettings();
 
     // The main timer, every 0.1 s.
     void Tick();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -139,6 +140,8 @@ TEST_F(AppFixture, QuitSequence) {
         EXPECT_TRUE(fresh.HandleCommand(Cmd("quit")));
         EXPECT_EQ(caseShell.questions.size(), c.questions);
         EXPECT_EQ(fresh.TerminateRequested(), c.terminated);
+        // The preferences are saved exactly when the process is to end.
+        EXPECT_EQ(std::filesystem::exists(caseDir.File("p")), c.terminated);
         EXPECT_EQ(fresh.identifying, c.stillIdentifying);
         EXPECT_EQ(fresh.quitAfterSave, c.quitAfterSave);
         EXPECT_FALSE(fresh.quitSheetShown && c.answers == std::vector<int>{2});
