@@ -1,0 +1,55 @@
+#pragma once
+// Shared set-up of the HTTP exchange tests: a manual clock installed once for
+// the whole program (detached connection and job threads may read it after a
+// test ends), short connection pacing, and bounded real-time polling.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "foundation/clock.h"
+#include "identify/http_connection.h"
+#include "identify/http_request.h"
+
+inline CManualClock& TestClock() {
+    static CManualClock clock;
+    static const bool installed = (SetClock(&clock), true);
+    (void)installed;
+    return clock;
+}
+
+class HttpTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestClock();
+        CHttpConnection::SetPacing(SConnPacing{20, 2, 10});
+        CHttpRequest::SetUserAgent("melodex_mac");
+    }
+
+    // Polls every few milliseconds until Poll reports the request finished;
+    // false when it is still busy after the real-time limit.
+    static bool PollToEnd(CHttpRequest& r, int limitMs = 10000) {
+        for (int waited = 0; waited < limitMs; waited += 2) {
+            if (!r.Poll()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
+    // Polls until the request reaches a state (or ends).
+    static bool PollToState(CHttpRequest& r, EHttpState state, int limitMs = 10000) {
+        for (int waited = 0; waited < limitMs; waited += 2) {
+            bool busy = r.Poll();
+            if (r.GetState() == state) return true;
+            if (!busy) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
+    static std::string Response(const CHttpRequest& r) {
+        return std::string(reinterpret_cast<const char*>(r.GetResponseData()),
+                           static_cast<size_t>(r.GetResponseLength()));
+    }
+};
