@@ -448,7 +448,7 @@ void CHttpRequest::FollowRedirectLocked() {
 }
 
 void CHttpRequest::JobEndedLocked(int32_t status, std::string& body, uint32_t statusCode,
-                                  const CHttpHeaders* headers) {
+                                  const CHttpHeaders* headers, bool redirectLoop) {
     job_ = nullptr;
     response_->AppendBytes(body.data(), static_cast<int32_t>(body.size()));
     if (headers != nullptr) {
@@ -459,7 +459,8 @@ void CHttpRequest::JobEndedLocked(int32_t status, std::string& body, uint32_t st
     DropConnectionLocked();
     state_ = EHttpState::Idle;
     // A discarded request is freed by the job; it must not start another.
-    if (!deletePending_) FinishAttemptLocked();
+    // A redirect loop, as on the socket path, is not worth repeating.
+    if (!deletePending_ && !redirectLoop) FinishAttemptLocked();
 }
 
 void CHttpRequest::Discard() {

@@ -117,7 +117,7 @@ private:
     void FollowRedirectLocked();
     // Called by a job thread at its end, with the mutex held.
     void JobEndedLocked(int32_t status, std::string& body, uint32_t statusCode,
-                        const CHttpHeaders* headers);
+                        const CHttpHeaders* headers, bool redirectLoop);
 
     // Shared with this request's jobs so that a job can lock it safely even
     // after the request has cut the link.

@@ -152,7 +152,9 @@ int32_t CUrlAccessJob::Transfer(std::string& body, std::string& headerText) {
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
     if (abort_.load(std::memory_order_acquire)) return 0;
-    return MapCurlError(curl_easy_perform(h), h);
+    CURLcode code = curl_easy_perform(h);
+    tooManyRedirects_ = code == CURLE_TOO_MANY_REDIRECTS;
+    return MapCurlError(code, h);
 }
 
 void CUrlAccessJob::Run() {
@@ -190,7 +192,8 @@ void CUrlAccessJob::Run() {
         if (request_ != nullptr) {
             CHttpRequest* request = request_;
             request_ = nullptr;
-            request->JobEndedLocked(status_, body, statusCode, aborted ? nullptr : &headers);
+            request->JobEndedLocked(status_, body, statusCode, aborted ? nullptr : &headers,
+                                    tooManyRedirects_);
             if (request->deletePending_) freeRequest = request;
         }
     }

@@ -44,6 +44,7 @@ private:
     std::atomic<bool> done_{false};
     std::atomic<bool> abort_{false};
     int32_t status_ = 0;
+    bool tooManyRedirects_ = false;
 
     // Copied from the request when the job starts, so the thread never reads
     // the request's fields while the owner may change them.

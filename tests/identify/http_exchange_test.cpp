@@ -1,8 +1,3 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <string>
@@ -120,16 +115,7 @@ TEST_F(HttpTest, RetriesFailedAttemptsThenKeepsTheError) {
         EXPECT_EQ(server.RequestCount(), 4u);
     }
 
-    // Nobody listens: a port that was just free.
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    ::close(probe);
-    std::string url = "127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x";
+    std::string url = "127.0.0.1:" + std::to_string(ClosedPort()) + "/x";
     CHttpRequest::Ptr r = CHttpRequest::Create(url.c_str());
     r->SetRetries(1);
     r->Start();

@@ -3,7 +3,11 @@
 // the whole program (detached connection and job threads may read it after a
 // test ends), short connection pacing, and bounded real-time polling.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -17,6 +21,19 @@ inline CManualClock& TestClock() {
     static const bool installed = (SetClock(&clock), true);
     (void)installed;
     return clock;
+}
+
+// A port on 127.0.0.1 that was free a moment ago, so nobody listens on it.
+inline uint16_t ClosedPort() {
+    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(probe);
+    return ntohs(address.sin_port);
 }
 
 class HttpTest : public ::testing::Test {
