@@ -1,7 +1,8 @@
 #pragma once
 // Shared set-up of the HTTP exchange tests: a manual clock installed once for
 // the whole program (detached connection and job threads may read it after a
-// test ends), short connection pacing, and bounded real-time polling.
+// test ends), no proxies, short connection pacing, and bounded real-time
+// polling.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "foundation/clock.h"
@@ -18,7 +20,16 @@
 
 inline CManualClock& TestClock() {
     static CManualClock clock;
-    static const bool installed = (SetClock(&clock), true);
+    static const bool installed = [] {
+        SetClock(&clock);
+        // The transfer library would hand HTTPS-path requests to a proxy named
+        // in the environment; every test exchange must stay on 127.0.0.1.
+        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                 "all_proxy", "ALL_PROXY"}) {
+            ::unsetenv(name);
+        }
+        return true;
+    }();
     (void)installed;
     return clock;
 }
