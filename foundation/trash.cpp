@@ -129,7 +129,8 @@ std::string CandidateName(const std::string& name, int attempt) {
         stem = name.substr(0, dot);
         ext = name.substr(dot);
     }
-    std::string number = attempt > 1 ? "." + std::to_string(attempt) : "";
+    std::string number;
+    if (attempt > 1) number.append(".").append(std::to_string(attempt));
     const size_t room = NAME_MAX - std::strlen(".trashinfo");
     if (ext.size() + number.size() >= room) ext.clear();
     size_t keep = room - ext.size() - number.size();
