@@ -50,6 +50,7 @@ CId3v2Layout ScanId3v2(const uint8_t* data, size_t size) {
 
     const size_t bodyEnd = std::min(layout.tagLength, size);
     std::vector<uint8_t> body(data + kId3v2HeaderLength, data + bodyEnd);
+    layout.hasContent = std::any_of(body.begin(), body.end(), [](uint8_t b) { return b != 0; });
     if (flags & 0x80) body = Resynchronise(body.data(), body.size());
     const uint8_t* bytes = body.data();
     const size_t length = body.size();

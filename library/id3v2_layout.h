@@ -11,6 +11,7 @@ struct CId3v2Layout {
     int32_t major = 0;          // 2, 3 or 4 (any other value: no frames are walked)
     size_t tagLength = 0;       // header and declared body, bytes
     int32_t frameCount = 0;     // frames with a valid identifier and a body
+    bool hasContent = false;    // the body holds anything but zero padding
     // A frame the library would inflate (compression flag, or a compressed
     // meta frame of version 2). The library overruns its inflate buffer on
     // these, so it must never parse such a tag.

@@ -29,7 +29,7 @@ constexpr size_t kId3v1Length = 128;
 // The frames this module reads or writes, in the order of the slots below.
 enum EFrameSlot : int {
     kTitle, kAlbum, kArtist, kYear, kGenre, kComment, kCopyright, kUrl,
-    kDisc, kTrack, kMarker, kLyrics, kSlotCount
+    kDisc, kTrack, kMarker, kSlotCount
 };
 
 struct CFrameSpec {
@@ -43,7 +43,7 @@ constexpr CFrameSpec kSlots[kSlotCount] = {
     {ID3FID_CONTENTTYPE, ID3FN_TEXT}, {ID3FID_COMMENT, ID3FN_TEXT},
     {ID3FID_COPYRIGHT, ID3FN_TEXT},   {ID3FID_WWWUSER, ID3FN_URL},
     {ID3FID_PARTINSET, ID3FN_TEXT},   {ID3FID_TRACKNUM, ID3FN_TEXT},
-    {ID3FID_USERTEXT, ID3FN_TEXT},    {ID3FID_UNSYNCEDLYRICS, ID3FN_TEXT},
+    {ID3FID_USERTEXT, ID3FN_TEXT},
 };
 
 struct CTagDeleter {
@@ -213,6 +213,65 @@ bool SetField(ID3Tag* tag, CFirstFrames& first, EFrameSlot slot, const char* val
     return created;
 }
 
+struct CFrameDeleter {
+    void operator()(ID3Frame* frame) const noexcept {
+        try {
+            ID3Frame_Delete(frame);
+        } catch (...) {
+        }
+    }
+};
+using CFramePtr = std::unique_ptr<ID3Frame, CFrameDeleter>;
+
+void Attach(ID3Tag* tag, CFramePtr frame) {
+    if (!ID3Tag_AttachFrame(tag, frame.get())) throw CError{eUnspecified};
+    frame.release();  // the tag owns it now
+}
+
+std::vector<ID3Frame*> FramesWithId(ID3Tag* tag, ID3_FrameID id) {
+    std::vector<ID3Frame*> frames;
+    std::unique_ptr<ID3TagIterator, CIteratorDeleter> iterator(ID3Tag_CreateIterator(tag));
+    if (!iterator) throw CError{eOutOfMemory};
+    while (ID3Frame* frame = ID3TagIterator_GetNext(iterator.get()))
+        if (ID3Frame_GetID(frame) == id) frames.push_back(frame);
+    return frames;
+}
+
+bool IsMarkerFrame(ID3Frame* frame) {
+    char text[kWorkReadLimit + 1];
+    ReadField(frame, ID3FN_TEXT, text, kWorkReadLimit);
+    return std::strcmp(text, kMarkerText) == 0;
+}
+
+// Only the first TXXX frame is read as the marker, but other TXXX frames
+// belong to other programs (replay gain, catalogue IDs): the marker is put in
+// front of them rather than written over the first one, and removing it takes
+// marker frames only. Returns the change in the number of frames.
+int PlaceMarker(ID3Tag* tag, EMarker marker) {
+    const std::vector<ID3Frame*> userTexts = FramesWithId(tag, ID3FID_USERTEXT);
+    if (marker == EMarker::Remove) {
+        int removed = 0;
+        for (ID3Frame* frame : userTexts) {
+            if (!IsMarkerFrame(frame)) continue;
+            CFramePtr gone(ID3Tag_RemoveFrame(tag, frame));
+            if (gone) ++removed;
+        }
+        return -removed;
+    }
+    if (!userTexts.empty() && IsMarkerFrame(userTexts.front())) return 0;
+    std::vector<CFramePtr> others;
+    for (ID3Frame* frame : userTexts) others.emplace_back(ID3Tag_RemoveFrame(tag, frame));
+    CFramePtr fresh(ID3Frame_NewID(ID3FID_USERTEXT));
+    if (!fresh) throw CError{eOutOfMemory};
+    ID3Field* text = ID3Frame_GetField(fresh.get(), ID3FN_TEXT);
+    if (text == nullptr) throw CError{eUnspecified};
+    ID3Field_SetASCII(text, kMarkerText);
+    Attach(tag, std::move(fresh));
+    for (CFramePtr& frame : others)
+        if (frame) Attach(tag, std::move(frame));
+    return 1;
+}
+
 struct CUpdateResult {
     size_t expectedFrames = 0;  // frames the rewritten ID3v2 tag must hold
     size_t prependedBefore = 0; // ID3v2 bytes in front of the audio before the update
@@ -222,7 +281,7 @@ CUpdateResult UpdateTags(const std::string& path, const CTagValues& values, EMar
     CTagPtr tag = NewTag();
     CUpdateResult result;
     result.prependedBefore = ID3Tag_LinkWithFlags(tag.get(), path.c_str(), ID3TT_ID3V2);
-    size_t frames = ID3Tag_NumFrames(tag.get());
+    ptrdiff_t frames = static_cast<ptrdiff_t>(ID3Tag_NumFrames(tag.get()));
     CFirstFrames first = FindFirstFrames(tag.get());
 
     frames += SetField(tag.get(), first, kTitle, values.title);
@@ -238,16 +297,9 @@ CUpdateResult UpdateTags(const std::string& path, const CTagValues& values, EMar
     frames += SetField(tag.get(), first, kDisc, number);
     FormatBounded(number, sizeof number, "%d", static_cast<int>(values.track));
     frames += SetField(tag.get(), first, kTrack, number);
-    if (marker == EMarker::Set) {
-        frames += SetField(tag.get(), first, kMarker, kMarkerText);
-    } else if (first.frame[kMarker] != nullptr) {
-        if (ID3Frame* removed = ID3Tag_RemoveFrame(tag.get(), first.frame[kMarker])) {
-            ID3Frame_Delete(removed);
-            --frames;
-        }
-    }
+    frames += PlaceMarker(tag.get(), marker);
     if (ID3Tag_UpdateByTagType(tag.get(), ID3TT_ALL) != ID3E_NoError) throw CError{eUnspecified};
-    result.expectedFrames = frames;
+    result.expectedFrames = static_cast<size_t>(frames);
     return result;
 }
 
@@ -308,9 +360,9 @@ int32_t WriteTagsOrThrow(const std::string& path, const CTagValues& input, EMark
     const CFileBlock original = ReadWholeFile(path.c_str());
     const CId3v2Layout layout =
         ScanId3v2(reinterpret_cast<const uint8_t*>(original.data.get()), original.length);
-    // The library cannot parse the frames of a version 4 tag and would replace
-    // them all with its own few.
-    if (layout.hasCompressedFrame || (layout.major == 4 && layout.frameCount > 0)) return eInvalidData;
+    // The library parses no frame of a version 4 tag and would replace them
+    // all with its own few.
+    if (layout.hasCompressedFrame || (layout.major == 4 && layout.hasContent)) return eInvalidData;
 
     // The library rewrites a copy; the file itself is replaced only once the
     // copy has been read back, so a failed update leaves it as it was.

@@ -27,8 +27,9 @@ struct CFileTags {
 CFileTags ReadTags(const std::string& path);
 
 enum class EMarker {
-    Remove,  // drop the first TXXX frame, if any
-    Set,     // the first TXXX frame (created when missing) holds the marker
+    Remove,  // TXXX frames holding the marker go; other TXXX frames stay
+    Set,     // the first TXXX frame holds the marker: a new frame goes in
+             // front of other programs' TXXX frames instead of over them
 };
 
 // Writes the values into the file's ID3v2 tag (revision 2.3, frames it does
