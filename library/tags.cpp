@@ -134,19 +134,21 @@ struct CFileCloser {
     void operator()(FILE* file) const noexcept { std::fclose(file); }
 };
 
-// False when the file's ID3v2 tag holds a frame the library would inflate:
-// it overruns its inflate buffer on those and corrupts memory.
+// False when the path is no regular file (a FIFO would block the library)
+// or when its ID3v2 tag holds a frame the library would inflate: it overruns
+// its inflate buffer on those and corrupts memory.
 bool SafeToParse(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
     std::unique_ptr<FILE, CFileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) return false;
     uint8_t header[kId3v2HeaderLength];
     const size_t got = std::fread(header, 1, sizeof header, file.get());
-    const size_t tagLength = Id3v2TagLength(header, got);
+    const size_t tagLength = std::min(Id3v2TagLength(header, got), static_cast<size_t>(status.st_size));
     if (tagLength == 0) return true;
-    std::vector<uint8_t> tag(header, header + got);
-    std::vector<uint8_t> rest(tagLength - got);
-    rest.resize(std::fread(rest.data(), 1, rest.size(), file.get()));
-    tag.insert(tag.end(), rest.begin(), rest.end());
+    std::vector<uint8_t> tag(tagLength);
+    std::memcpy(tag.data(), header, got);
+    tag.resize(got + std::fread(tag.data() + got, 1, tagLength - got, file.get()));
     return !ScanId3v2(tag.data(), tag.size()).hasCompressedFrame;
 }
 
