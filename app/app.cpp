@@ -87,8 +87,6 @@ void CApp::ListRebuildStep() {
 
 void CApp::AddStep() {}
 
-void CApp::DuplicatesStep() {}
-
 void CApp::SaveStep() {}
 
 void CApp::LoginStep() {}
@@ -206,6 +204,15 @@ bool CApp::HandleCommand(CommandId command) {
         case Cmd("CUR2"):
         case Cmd("PROG"):
             // Scrolling to the song being identified belongs to the list view.
+            return true;
+        case Cmd("GROU"):
+            FindDuplicates();
+            return true;
+        case Cmd("UNGR"):
+            ClearGroups();
+            return true;
+        case Cmd("DELB"):
+            TrashSelected();
             return true;
         case Cmd("MSSD"):
             for (CSong* song : selection) song->modified = true;

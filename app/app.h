@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "app/control_state.h"
+#include "fileops/delete_window.h"
+#include "fileops/duplicates.h"
 #include "foundation/shell.h"
 #include "identify/id_cache.h"
 #include "library/song_list.h"
@@ -60,6 +62,17 @@ public:
     bool HandleCommand(CommandId command);
     void RequestQuit();
 
+    // Finding duplicates (GROU): false, doing nothing, while any long
+    // operation or identification runs.
+    bool FindDuplicates();
+    // The duplicate sheet's Stop button.
+    void StopDuplicates();
+    // UNGR: every song leaves its group; the selection stays.
+    void ClearGroups();
+    // DELB: asks for every selected song (through deleteWindow, else the
+    // shell) and moves the files to the Trash; their songs leave the list.
+    void TrashSelected();
+
     // Adding, duplicates, saving or renaming runs (identification aside).
     bool LongOperationRuns() const;
     // Any of those, or identification.
@@ -105,6 +118,8 @@ public:
     bool findingDuplicates = false;
     bool duplicatesDone = false;
     bool showDuplicatesSheet = false;
+    std::unique_ptr<CDuplicateRun> duplicateRun;  // created on first use, reused
+    IDeleteWindow* deleteWindow = nullptr;        // installed by a front end with windows
     // Saving.
     bool saving = false;
     bool saveDone = false;
