@@ -57,20 +57,21 @@ int32_t RingFill(const CFingerprinter& e) {
 }
 
 // Moving average over 20 samples of the window behind the read index;
-// positions before the window's start count as 0.
+// positions before the window's start count as 0. The window is first copied
+// out of the ring and then averaged in place, keeping the last 20 raw samples
+// aside, so the hot loop neither wraps nor branches.
 void SmoothWindow(CFingerprinter& e, int32_t window) {
-    const int16_t* ring = e.ring.data();
     int16_t* out = e.smoothed.data();
-    int32_t in = e.ringRead;
-    int32_t lag = e.ringRead;
+    const int32_t first = std::min(window, e.ringSize - e.ringRead);
+    std::memcpy(out, e.ring.data() + e.ringRead, sizeof(int16_t) * first);
+    std::memcpy(out + first, e.ring.data(), sizeof(int16_t) * (window - first));
+
+    int16_t raw[32] = {};
     int32_t sum = 0;
     for (int32_t i = 0; i < window; ++i) {
-        sum += ring[in];
-        if (++in == e.ringSize) in = 0;
-        if (i >= kSmoothTaps) {
-            sum -= ring[lag];
-            if (++lag == e.ringSize) lag = 0;
-        }
+        const int16_t v = out[i];
+        sum += v - raw[(i - kSmoothTaps) & 31];
+        raw[i & 31] = v;
         out[i] = static_cast<int16_t>(sum / kSmoothTaps);
     }
 }
@@ -84,13 +85,16 @@ int32_t ComputeBlockEnergies(CFingerprinter& e, int32_t window) {
         int32_t sum = 0;
         for (int32_t k = 0; k < kBlockSamples; ++k) sum += p[k];
         const int32_t mean = sum / kBlockSamples;
-        double squares = 0;
+        // Each square is below 2^32 and 441 of them stay far below 2^53, so
+        // the integer sum is exactly what summing them as doubles in order
+        // gives. 64-bit, so that a block spanning the full range cannot overflow.
+        int64_t squares = 0;
         for (int32_t k = 0; k < kBlockSamples; ++k) {
-            // 64-bit so that a block spanning nearly the full range cannot overflow.
             const int64_t d = p[k] - mean;
-            squares += static_cast<double>(d * d);
+            squares += d * d;
         }
-        e.blockEnergies[blocks] = static_cast<int16_t>(std::sqrt(squares / kBlockSamples));
+        e.blockEnergies[blocks] =
+            static_cast<int16_t>(std::sqrt(static_cast<double>(squares) / kBlockSamples));
     }
     return blocks;
 }
@@ -174,12 +178,14 @@ int32_t SegmentEnergy(CFingerprinter& e, int32_t anchor, int32_t j) {
     FilterBlock(band, first, e.ring.data() + start, out);
     if (first < count) FilterBlock(band, count - first, e.ring.data(), out + first);
 
-    double squares = 0;
+    // Squares of 16-bit outputs summed over at most 3,500 samples stay below
+    // 2^53: the integer sum equals the in-order double sum.
+    int64_t squares = 0;
     for (int32_t i = pre; i < count; ++i) {
         const int32_t v = out[i];
-        squares += static_cast<double>(v * v);
+        squares += v * v;
     }
-    return static_cast<int32_t>(std::sqrt(squares / length));
+    return static_cast<int32_t>(std::sqrt(static_cast<double>(squares) / length));
 }
 
 void MakeFrame(CFingerprinter& e, int32_t anchor) {
