@@ -313,9 +313,12 @@ void Configure(CFingerprinter* engine, int32_t sampleRate, int32_t channels, int
         std::vector<int32_t> sums(kPeriodRows * kMaxPeriod);
         std::vector<int32_t> counts(kPeriodRows * kMaxPeriod);
         std::vector<int16_t> bandOutput(hop + kSettleSamples);
-        for (FingerprintBand& band : e.bands) {
-            band.work.reset();
-            band.workCapacity = 0;
+        // Work buffers at their final size now, so that Feed never allocates.
+        std::unique_ptr<int16_t[]> work[kBandCount];
+        for (auto& buffer : work) buffer = std::make_unique_for_overwrite<int16_t[]>(hop + kSettleSamples);
+        for (int i = 0; i < kBandCount; ++i) {
+            e.bands[i].work = std::move(work[i]);
+            e.bands[i].workCapacity = hop + kSettleSamples;
         }
         e.frames = std::move(frames);
         e.ring = std::move(ring);

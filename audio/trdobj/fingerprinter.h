@@ -83,7 +83,8 @@ CFingerprinter* Create(int32_t sampleRate, int32_t channels, int32_t bitsPerSamp
 void Configure(CFingerprinter* engine, int32_t sampleRate, int32_t channels, int32_t bitsPerSample);
 // Takes in little-endian PCM and makes frames as enough audio arrives.
 // 1 on success; 0 for an invalid engine, or when bytes were left over (a
-// partial sample frame, or input the engine had no room for).
+// partial sample frame, or input the engine had no room for). Never
+// allocates: all storage is sized by Configure.
 int32_t Feed(CFingerprinter* engine, int32_t count, const void* bytes);
 int32_t FrameCount(const CFingerprinter* engine);
 // Copies frame index into 32 values; 0 when the index is out of range.

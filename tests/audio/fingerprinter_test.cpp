@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "audio/trdobj/fingerprinter.h"
+#include "reference_engine.h"
 
 using namespace trdobj;
 
 namespace {
-
-using Frame = std::vector<uint16_t>;
 
 // Interleaved 16-bit PCM, little-endian.
 struct Pcm {
@@ -81,85 +80,6 @@ Pcm MakeBursts(int32_t rate, int64_t frames, int64_t first, int64_t period, int6
     }
     return pcm;
 }
-
-// The engine written out plainly over the whole stream instead of a ring:
-// prefix sums for the moving average, % for the periods, a stream index for
-// every segment (samples before the stream's start are 0).
-class ReferenceEngine {
-public:
-    ReferenceEngine(int32_t rate, std::vector<int16_t> mono) : rate_(rate), x_(std::move(mono)) {
-        BuildBank(bank_, rate);
-    }
-
-    std::vector<Frame> Frames() {
-        std::vector<Frame> frames;
-        const int64_t window = rate_ * 20;
-        const int64_t total = static_cast<int64_t>(x_.size());
-        int64_t read = 0;
-        while (total - read > window) {
-            const int64_t anchor = Anchor(read);
-            if (total - anchor < window) break;
-            int32_t energies[kFrameValues];
-            for (int j = 0; j < kFrameValues; ++j) energies[j] = Energy(anchor, j);
-            Frame frame(kFrameValues);
-            if (NormaliseEnergies(energies, 12, frame.data())) frames.push_back(frame);
-            read = anchor + rate_ / 6;
-        }
-        return frames;
-    }
-
-private:
-    int64_t Anchor(int64_t read) const {
-        const int64_t window = rate_ * 20;
-        std::vector<int64_t> prefix(window + 1, 0);
-        for (int64_t i = 0; i < window; ++i) prefix[i + 1] = prefix[i] + x_[read + i];
-        const int64_t blocks = (window + 440) / 441;
-        std::vector<int32_t> smooth(blocks * 441, 0);
-        for (int64_t i = 0; i < window; ++i)
-            smooth[i] = static_cast<int32_t>((prefix[i + 1] - prefix[std::max<int64_t>(0, i - 19)]) / 20);
-
-        std::vector<int32_t> energy(blocks);
-        for (int64_t b = 0; b < blocks; ++b) {
-            int32_t sum = 0;
-            for (int k = 0; k < 441; ++k) sum += smooth[b * 441 + k];
-            const int32_t mean = sum / 441;
-            double s = 0;
-            for (int k = 0; k < 441; ++k) s += static_cast<double>(smooth[b * 441 + k] - mean) * (smooth[b * 441 + k] - mean);
-            energy[b] = static_cast<int32_t>(std::sqrt(s / 441.0));
-        }
-
-        int32_t best = 0, bestPhase = 0;
-        for (int period = 36; period <= 120; ++period) {
-            for (int phase = 0; phase < period; ++phase) {
-                int64_t sum = 0, count = 0;
-                for (int64_t b = phase; b < blocks; b += period) sum += energy[b], ++count;
-                const int32_t average = count ? static_cast<int32_t>(sum / count) : 0;
-                if (average > best) bestPhase = phase, best = static_cast<int32_t>(average * 1.01);
-            }
-        }
-        int64_t position = 0;
-        for (int k = 0; k < 441; ++k)
-            if (std::abs(smooth[bestPhase * 441 + k]) > std::abs(smooth[bestPhase * 441 + position])) position = k;
-        return read + bestPhase * 441 + position;
-    }
-
-    int32_t Energy(int64_t anchor, int j) {
-        const int32_t hop = rate_ / 20;
-        const int64_t start = anchor + static_cast<int64_t>(kFrameOffsets[j]) * hop - 500;
-        std::vector<int16_t> in(hop + 500), out(hop + 500);
-        for (int i = 0; i < hop + 500; ++i) in[i] = start + i >= 0 ? x_[start + i] : 0;
-        FingerprintBand& band = bank_[kFrameBands[j]];
-        ResetBand(band);
-        FilterBlock(band, hop + 500, in.data(), out.data());
-        double s = 0;
-        for (int i = 500; i < hop + 500; ++i) s += static_cast<double>(out[i]) * out[i];
-        return static_cast<int32_t>(std::sqrt(s / hop));
-    }
-
-    int32_t rate_;
-    std::vector<int16_t> x_;
-    FingerprintBand bank_[kBandCount];
-};
 
 // Feeds the PCM in pieces of `piece` bytes (0: all at once); every call must
 // take everything in.
@@ -365,7 +285,7 @@ TEST(Fingerprinter, FramesMatchWholeStreamComputation) {
         const std::vector<Frame> frames = AllFrames(engine.get());
         EXPECT_GE(frames.size(), c.minFrames);
         ReferenceEngine reference(c.pcm.rate, c.pcm.Mono());
-        EXPECT_EQ(frames, reference.Frames());
+        EXPECT_EQ(frames, reference.FrameValues());
 
         for (const Frame& frame : frames) {
             // Deviations from the mean sum to 0 and have unit norm, up to truncation.
@@ -391,7 +311,7 @@ TEST(Fingerprinter, LowRateWithDistantAnchorsKeepsMakingFrames) {
     const Pcm pcm = MakeBursts(8000, 8000 * 120, 0, 44100, 8000);
     EnginePtr engine = FeedAll(pcm, 16000);  // asserts every second is taken in
     ReferenceEngine reference(8000, pcm.Mono());
-    const std::vector<Frame> expected = reference.Frames();
+    const std::vector<Frame> expected = reference.FrameValues();
     // (120 - 20) s of look-ahead at one frame per 5.5 s.
     EXPECT_GE(expected.size(), 17u);
     EXPECT_EQ(AllFrames(engine.get()), expected);
@@ -406,7 +326,7 @@ TEST(Fingerprinter, SegmentBeforeRingStartWrapsToItsEnd) {
     ASSERT_EQ(FrameCount(engine.get()), 1);
     EXPECT_EQ(engine->anchors[0], 69);
     ReferenceEngine reference(8000, clicks.Mono());
-    EXPECT_EQ(AllFrames(engine.get()), reference.Frames());
+    EXPECT_EQ(AllFrames(engine.get()), reference.FrameValues());
 }
 
 // Working storage belongs to each engine: two engines at different rates fed
