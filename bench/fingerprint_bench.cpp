@@ -3,6 +3,11 @@
 // one pass of the same audio through a single band of the filter bank.
 //
 //   fingerprint_bench [seconds of audio, default 160]
+//
+// Given an MP3 file instead, it times the token against its own first step,
+// decoding (the baseline), and reports the peak memory of the process:
+//
+//   fingerprint_bench FILE.mp3
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +18,10 @@
 #include <random>
 #include <vector>
 
+#include <sys/resource.h>
+
+#include "audio/pcm_decoder.h"
+#include "audio/token.h"
 #include "audio/trdobj/band_filters.h"
 #include "audio/trdobj/fingerprinter.h"
 
@@ -62,9 +71,36 @@ double BestOf(int runs, F&& body) {
     return best;
 }
 
+int TokenOfFile(const char* path) {
+    const int runs = 3;
+    bool decoded = false;
+    const double decodeTime = BestOf(runs, [&] {
+        CPcmDecoder decoder;
+        decoded = decoder.DecodeFile(path, CPcmDecoder::kTokenByteLimit);
+    });
+    if (!decoded) {
+        std::fprintf(stderr, "%s: not decoded\n", path);
+        return 1;
+    }
+    static char token[kTokenCapacity];
+    const double tokenTime = BestOf(runs, [&] { BuildToken(path, token, sizeof token); });
+    int entries = 0;
+    for (const char* p = token; *p != '\0'; ++p) entries += *p == '$';
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+
+    std::printf("%s, best CPU time of %d runs\n", path, runs);
+    std::printf("%-34s %9.4f s  ratio 1.00\n", "baseline: decode up to 160 s", decodeTime);
+    std::printf("%-34s %9.4f s  ratio %.2f  (%d entries)\n", "token: decode + engine", tokenTime,
+                tokenTime / decodeTime, entries);
+    std::printf("peak resident memory: %.1f MB\n", usage.ru_maxrss / 1024.0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::atoi(argv[1]) == 0) return TokenOfFile(argv[1]);
     const int seconds = argc > 1 ? std::max(25, std::atoi(argv[1])) : 160;
     const std::vector<uint8_t> pcm = MakePcm(seconds);
     const int runs = 3;
