@@ -56,7 +56,7 @@ int32_t RingFill(const CFingerprinter& e) {
     return (e.ringWrite - e.ringRead + e.ringSize) % e.ringSize;
 }
 
-// Moving average over 20 samples of the window behind the read index;
+// Moving average over 20 samples of the window that starts at the read index;
 // positions before the window's start count as 0. The window is first copied
 // out of the ring and then averaged in place, keeping the last 20 raw samples
 // aside, so the hot loop neither wraps nor branches.
@@ -131,7 +131,7 @@ int32_t StrongestPhase(CFingerprinter& e, int32_t blocks) {
     return bestPhase;
 }
 
-// Analyses the 20 seconds behind the read index and returns the anchor: the
+// Analyses the 20 seconds from the read index on and returns the anchor: the
 // loudest smoothed sample of the first block of the strongest phase.
 int32_t ChooseAnchor(CFingerprinter& e) {
     if (e.analysedRead == e.ringRead) return e.analysedAnchor;
@@ -164,8 +164,8 @@ int32_t ChooseAnchor(CFingerprinter& e) {
 int32_t SegmentEnergy(CFingerprinter& e, int32_t anchor, int32_t j) {
     const int32_t length = e.hop;
     const int32_t pre = kFrameOffsets[j] > 0 ? kSettleSamples : 0;
-    // At low rates the settling run can start before the anchor's ring index
-    // 0; take the start modulo the ring as a non-negative index.
+    // Below 10 kHz the settling run can start before ring index 0 (hop 400,
+    // 500 settling samples): wrap it to a non-negative index.
     int64_t start = (static_cast<int64_t>(anchor) + static_cast<int64_t>(kFrameOffsets[j]) * length - pre) %
                     e.ringSize;
     if (start < 0) start += e.ringSize;

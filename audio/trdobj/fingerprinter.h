@@ -66,7 +66,7 @@ struct CFingerprinter {
     std::vector<int32_t> periodCounts;
     std::vector<int16_t> bandOutput;  // hop + kSettleSamples
 
-    // The anchor depends only on the window behind the read index, so a
+    // The anchor depends only on the window that starts at the read index, so a
     // repeated attempt at the same read index reuses it (-1: none yet).
     int32_t analysedRead = -1;
     int32_t analysedAnchor = 0;

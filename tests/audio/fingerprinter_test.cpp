@@ -263,6 +263,21 @@ TEST(Fingerprinter, NoFrameFromExactlyTwentySeconds) {
     EXPECT_EQ(engine->anchors[0], 19);
 }
 
+// Once the frame table is full, further input is accepted and ignored.
+TEST(Fingerprinter, IgnoresInputOnceFull) {
+    const Pcm pcm = MakeMusic(8000, 1, 60, 0.6, 5);
+    EnginePtr engine(Create(8000, 1, 16));
+    engine->frameCapacity = 2;  // rather than feeding the audio for 1000 frames
+    const std::vector<uint8_t> bytes = pcm.Bytes();
+    int32_t writeWhenFull = -1;
+    for (size_t at = 0; at < bytes.size(); at += 16000) {
+        ASSERT_EQ(Feed(engine.get(), 16000, bytes.data() + at), 1);
+        if (FrameCount(engine.get()) == 2 && writeWhenFull < 0) writeWhenFull = engine->ringWrite;
+    }
+    EXPECT_EQ(FrameCount(engine.get()), 2);
+    EXPECT_EQ(engine->ringWrite, writeWhenFull);
+}
+
 // Every frame against the plain whole-stream computation, at the common
 // rates, with the ring wrapping, pieces of different sizes, and the last
 // block of the window completed with zeros (48, 22.05 and 8 kHz).
