@@ -17,6 +17,7 @@
 #include "foundation/clock.h"
 #include "identify/http_connection.h"
 #include "identify/http_request.h"
+#include "identify/url_access_job.h"
 
 inline CManualClock& TestClock() {
     static CManualClock clock;
@@ -54,6 +55,10 @@ protected:
         CHttpConnection::SetPacing(SConnPacing{20, 2, 10});
         CHttpRequest::SetUserAgent("melodex_mac");
     }
+
+    // No job thread may outlive the program with the transfer library's
+    // per-thread state still allocated.
+    void TearDown() override { EXPECT_TRUE(CUrlAccessJob::WaitUntilNoneRuns(10000)); }
 
     // Polls every few milliseconds until Poll reports the request finished;
     // false when it is still busy after the real-time limit.
