@@ -1,0 +1,23 @@
+// The command table: every command the front end offers, in help order.
+#include "cli/command.h"
+
+SCommand InfoCommand();
+SCommand DigestCommand();
+SCommand PlaylistsCommand();
+SCommand PrefsShowCommand();
+SCommand PrefsSetCommand();
+SCommand CacheShowCommand();
+SCommand CacheClearCommand();
+
+const std::vector<SCommand>& Commands() {
+    static const std::vector<SCommand> commands = {
+        InfoCommand(),
+        DigestCommand(),
+        PlaylistsCommand(),
+        PrefsShowCommand(),
+        PrefsSetCommand(),
+        CacheShowCommand(),
+        CacheClearCommand(),
+    };
+    return commands;
+}
