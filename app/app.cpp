@@ -6,11 +6,7 @@
 #include "foundation/clock.h"
 #include "foundation/text.h"
 #include "identify/account.h"
-
-#if __has_include("identify/http_request.h")
-#include "identify/http_request.h"
-#define MELODEX_HAVE_HTTP 1
-#endif
+#include "identify/id_driver.h"
 
 namespace {
 
@@ -19,31 +15,27 @@ constexpr size_t kMenuTitleMax = 250;
 
 }  // namespace
 
-void CApp::SRequestDiscard::operator()(CHttpRequest* request) const {
-#ifdef MELODEX_HAVE_HTTP
-    CHttpRequest::SDiscard{}(request);
-#else
-    (void)request;
-#endif
-}
-
-void CApp::SReloginDelete::operator()(CReloginJob* job) const { delete job; }
-
 CApp::CApp(IShell& shell, CAppPaths paths) : shell_(shell), paths_(std::move(paths)) {
     char version[64];
     CopyBounded(version, sizeof version, MELODEX_VERSION);
     appVersion = version;
-    cache = paths_.cachePath.empty() ? std::make_unique<CIdCache>()
-                                     : std::make_unique<CIdCache>(paths_.cachePath);
-#ifdef MELODEX_HAVE_HTTP
+    cache = paths_.cachePath.empty() ? std::make_shared<CIdCache>()
+                                     : std::make_shared<CIdCache>(paths_.cachePath);
     CHttpRequest::SetUserAgent("melodex_mac");
-#endif
     // No window exists yet, so the reset moves nothing.
     ResetPrefs(prefs, NullShell());
     startTime = Clock().WallTime();
 }
 
-CApp::~CApp() = default;
+CApp::~CApp() {
+    // Workers still running free themselves; requests are discarded.
+    for (CSong& song : songs) {
+        if (song.idJob != nullptr) song.idJob->Release();
+        song.idJob = nullptr;
+        CHttpRequest::Ptr(song.idRequest).reset();
+        song.idRequest = nullptr;
+    }
+}
 
 void CApp::Startup() {
     UpdateControls();
@@ -53,7 +45,18 @@ void CApp::Startup() {
         LoadPrefs(prefs, shell_, paths_.prefsPath.c_str());
     UpdateControls();
     cache->LoadCache();
-    // The start-up decision joins here with the account.
+    const bool noAccount = prefs.userName[0] == '\0' && prefs.password[0] == '\0';
+    if (noAccount || prefs.identificationsLeft == 0) {
+        HandleCommand(Cmd("pref"));
+    } else if (!prefs.introAccount && !reloginJob) {
+        StartStoredLogin();
+    }
+}
+
+void CApp::StartStoredLogin() {
+    reloginJob = std::make_unique<CReloginJob>();
+    StartRelogin(*this, *reloginJob, prefs.userName, prefs.password);
+    UpdateControls();
 }
 
 bool CApp::SaveSettings() {
@@ -77,7 +80,9 @@ void CApp::Tick() {
 
 void CApp::VersionCheckStep() {}
 
-void CApp::IntroRequestStep() {}
+void CApp::IntroRequestStep() {
+    if (introRequest) PollIntroRequest(*this);
+}
 
 void CApp::ListRebuildStep() {
     if (!listDirty) return;
@@ -89,9 +94,11 @@ void CApp::AddStep() {}
 
 void CApp::SaveStep() {}
 
-void CApp::LoginStep() {}
+void CApp::LoginStep() {
+    if (reloginJob) FinishRelogin(*this);
+}
 
-bool CApp::IdentificationStep() { return true; }
+bool CApp::IdentificationStep() { return IdentifyTick(*this); }
 
 void CApp::DrawerButtonStep() {
     if (controls_.drawValue == drawerOpen) return;
@@ -198,7 +205,7 @@ bool CApp::HandleCommand(CommandId command) {
     switch (command) {
         case Cmd("IDEN"):
         case Cmd("IDES"):
-            // ToggleIdentification joins here with the driver.
+            ToggleIdentification(*this);
             return true;
         case Cmd("CURS"):
         case Cmd("CUR2"):
@@ -225,6 +232,12 @@ bool CApp::HandleCommand(CommandId command) {
         case Cmd("TULB"):
             prefs.toolbarVisible = prefs.toolbarVisible ? 0 : 1;
             UpdateControls();
+            return true;
+        case Cmd("LOGN"):
+            if (reloginJob)
+                HandleCommand(Cmd("pref"));
+            else
+                StartStoredLogin();
             return true;
         case Cmd("pref"):
             shell_.OpenPreferences();

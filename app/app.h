@@ -16,14 +16,13 @@
 #include "app/control_state.h"
 #include "fileops/delete_window.h"
 #include "fileops/duplicates.h"
-#include "foundation/shell.h"
-#include "identify/id_cache.h"
-#include "library/song_list.h"
-
 #include "foundation/prefs.h"
-
-class CHttpRequest;
-class CReloginJob;
+#include "foundation/shell.h"
+#include "identify/account.h"
+#include "identify/http_request.h"
+#include "identify/id_cache.h"
+#include "identify/id_job.h"
+#include "library/song_list.h"
 
 // Main-window commands are four-character codes.
 using CommandId = uint32_t;
@@ -94,7 +93,8 @@ public:
     // --- State (public: every operation of the application reaches it) ---
     CPrefs prefs;
     CSongList songs;
-    std::unique_ptr<CIdCache> cache;
+    // Shared with analysis workers, which may outlive a stopped run.
+    std::shared_ptr<CIdCache> cache;
 
     // Selected songs in enumeration order.
     std::vector<CSong*> selection;
@@ -135,21 +135,16 @@ public:
     // Identification run.
     bool identifying = false;
     std::vector<CSong*> idBatch;
-    double pauseUntil = 0;  // clock second before which no song starts; 0: none
+    int64_t pauseUntil = 0;  // clock second before which no song starts; 0: none
     CSong* currentIdSong = nullptr;
-    // Set by analysis workers that answered from the cache.
-    std::atomic<bool> cacheHitThisTick{false};
+    // Set by analysis workers that answered from the cache; shared with them.
+    std::shared_ptr<std::atomic<bool>> cacheHitThisTick = std::make_shared<std::atomic<bool>>(false);
+    CIdAnalysis idAnalysis = DefaultIdAnalysis();
 
     // Account.
-    struct SRequestDiscard {
-        void operator()(CHttpRequest* request) const;
-    };
-    std::unique_ptr<CHttpRequest, SRequestDiscard> introRequest;
+    CHttpRequest::Ptr introRequest;
     bool introRequestFailed = false;
-    struct SReloginDelete {
-        void operator()(CReloginJob* job) const;
-    };
-    std::unique_ptr<CReloginJob, SReloginDelete> reloginJob;
+    std::unique_ptr<CReloginJob> reloginJob;
     bool introLoginFailed = false;
     bool serverDown = false;
 
@@ -167,6 +162,8 @@ private:
     void DrawerButtonStep();
 
     void EndProcess();
+    // A log-in check with the stored name and password.
+    void StartStoredLogin();
 
     IShell& shell_;
     CAppPaths paths_;

@@ -7,18 +7,13 @@
 #include <cstdint>
 #include <string>
 
+#include "identify/http_request.h"
+
 class CApp;
-class CHttpRequest;
 
 // One running log-in check. Name and password are cut to 63 characters.
-class CReloginJob {
-public:
-    CReloginJob();
-    ~CReloginJob();
-    CReloginJob(const CReloginJob&) = delete;
-    CReloginJob& operator=(const CReloginJob&) = delete;
-
-    CHttpRequest* request = nullptr;  // owned; discarded with the job
+struct CReloginJob {
+    CHttpRequest::Ptr request;  // none once the check has finished
     int32_t identificationsReported = -1;
     char userNameTried[64] = {};
     char passwordTried[64] = {};
