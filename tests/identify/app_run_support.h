@@ -21,9 +21,12 @@ class AppRunTest : public HttpTest {
 protected:
     static inline std::atomic<bool> tokenEmpty{false};
     static inline std::atomic<int32_t> digestError{0};
+    // While set, the digest waits: the job stays in its analysing state.
+    static inline std::atomic<bool> holdDigest{false};
 
     static void FakeDigest(const char*, char* digest, int32_t* fileSize, int32_t* playingTime,
                            int32_t* bitrate) {
+        while (holdDigest.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (const int32_t error = digestError.load()) throw CError{error};
         CopyBounded(digest, 33, "0123456789abcdef0123456789abcdef");
         *fileSize = 4000000;
@@ -38,6 +41,7 @@ protected:
         HttpTest::SetUp();
         tokenEmpty = false;
         digestError = 0;
+        holdDigest = false;
         app.idAnalysis = CIdAnalysis{FakeDigest, FakeToken};
         SetAccount("user", "secret", 10);
         app.prefs.requestRetries = 0;
@@ -68,6 +72,8 @@ protected:
         }
         return false;
     }
+    void TearDown() override { holdDigest = false; }
+
     bool RunToEnd() {
         return TickUntil([this] { return !app.identifying; });
     }

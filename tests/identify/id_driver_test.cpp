@@ -236,6 +236,28 @@ TEST_F(IdDriverTest, StoppingMidQueryLeavesTheSongWaiting) {
     EXPECT_EQ(shell.controls.idenTitle, "ID All");
 }
 
+TEST_F(IdDriverTest, AnalysingTextFollowsThePass) {
+    struct Case {
+        const char* what;
+        uint8_t always;
+        const char* text;
+    } cases[] = {{"digest pass", 0, "Analyzing song..."}, {"fingerprint pass", 1, "Fingerprinting song..."}};
+    app.prefs.useCache = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        app.prefs.fingerprintAlways = c.always;
+        CSong& song = AddSong(std::string(c.what) + ".mp3");
+        app.SetSelection({&song});
+        holdDigest = true;
+        app.HandleCommand(Cmd("IDEN"));
+        ASSERT_TRUE(TickUntil([&] { return shell.LastStatus() == c.text; }));
+        EXPECT_EQ(app.currentIdSong, &song);
+        holdDigest = false;
+        ASSERT_TRUE(RunToEnd());
+        EXPECT_TRUE(song.identified);
+    }
+}
+
 TEST_F(IdDriverTest, FailuresInsideTheRunMarkTheSongFailed) {
     struct Case {
         const char* what;
