@@ -1,46 +1,26 @@
 #include "identify/id_job.h"
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <system_error>
 #include <thread>
 
+#include "audio/file_digest.h"
+#include "audio/token.h"
 #include "foundation/errors.h"
 #include "identify/id_cache.h"
 #include "identify/id_query.h"
-
-#include "audio/file_digest.h"
-#if __has_include("audio/token.h")
-#include "audio/token.h"
-#define MELODEX_HAVE_TOKEN 1
-#endif
 
 namespace {
 
 // How often a finished worker looks whether the driver has let go of it.
 constexpr auto kReleasePoll = std::chrono::milliseconds(50);
 
-void RealDigest(const char* path, char* digest, int32_t* fileSize, int32_t* playingTime,
-                int32_t* bitrate) {
-    DigestFile(path, digest, fileSize, playingTime, bitrate);
-}
-
-void RealToken(const char* path, char* destination, size_t capacity) {
-#ifdef MELODEX_HAVE_TOKEN
-    BuildToken(path, destination, capacity);
-#else
-    // STAND-IN until the fingerprint token lands: no token.
-    (void)path;
-    if (capacity > 0) destination[0] = '\0';
-#endif
-}
-
 }  // namespace
 
 const CIdAnalysis& DefaultIdAnalysis() {
-    static const CIdAnalysis analysis{RealDigest, RealToken};
+    static const CIdAnalysis analysis{DigestFile, BuildToken};
     return analysis;
 }
 

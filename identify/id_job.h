@@ -35,7 +35,7 @@ const CIdAnalysis& DefaultIdAnalysis();
 class CIdJob {
 public:
     static constexpr size_t kUrlSize = 10240;
-    static constexpr size_t kTokenSize = 10240;
+    static constexpr size_t kTokenSize = 10240;  // the token buffer, terminator included
 
     // Starts the worker for the song: mode 1 builds the fingerprint query,
     // mode 0 the digest query. cacheHit is set by the worker when the cache

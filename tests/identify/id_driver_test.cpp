@@ -307,4 +307,19 @@ TEST_F(IdDriverTest, DigestQueryDescribesTheRealFile) {
     EXPECT_EQ(keys.at("version"), "5.0");
 }
 
+TEST_F(IdDriverTest, FingerprintQueryCarriesTheRealToken) {
+    app.idAnalysis = DefaultIdAnalysis();
+    app.prefs.fingerprintAlways = 1;
+    auto owned = std::make_unique<CSong>();
+    owned->fileRef = MakeFileRef(dir.Copy(FixtureFile("song_8k_mono_75s.mp3")).c_str());
+    CSong& song = app.songs.Append(std::move(owned));
+    app.HandleCommand(Cmd("IDEN"));
+    ASSERT_TRUE(TickUntil([this] { return !app.identifying; }, 60000));
+    const auto searches = service.Requests(kSearch);
+    ASSERT_EQ(searches.size(), 1u);
+    EXPECT_EQ(searches[0].keys.at("mode"), "2");
+    EXPECT_GT(searches[0].keys.at("t").size(), 32u);
+    EXPECT_TRUE(song.identified);
+}
+
 }  // namespace
