@@ -4,8 +4,10 @@
 //
 //   fingerprint_bench [seconds of audio, default 160]
 //
-// Given an MP3 file instead, it times the token against its own first step,
-// decoding (the baseline), and reports the peak memory of the process:
+// Given an MP3 file instead, it times the token and the file digest against
+// decoding alone (the baseline), and, when they are installed, against
+// `fpcalc -length 160` and `md5sum` on the same file (their CPU time as child
+// processes), and reports the peak memory of the process:
 //
 //   fingerprint_bench FILE.mp3
 
@@ -18,8 +20,12 @@
 #include <random>
 #include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
+#include "audio/file_digest.h"
 #include "audio/pcm_decoder.h"
 #include "audio/token.h"
 #include "audio/trdobj/band_filters.h"
@@ -71,6 +77,43 @@ double BestOf(int runs, F&& body) {
     return best;
 }
 
+extern "C" char** environ;
+
+// CPU time (user + system) of an external command run on the file; negative
+// when the command is not installed or fails.
+double ToolSeconds(std::vector<const char*> argv) {
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+double BestToolSeconds(int runs, const std::vector<const char*>& argv) {
+    double best = 1e300;
+    for (int r = 0; r < runs; ++r) {
+        const double t = ToolSeconds(argv);
+        if (t < 0) return -1;
+        best = std::min(best, t);
+    }
+    return best;
+}
+
+void PrintAgainst(const char* label, double seconds, double decodeTime, const char* toolLabel, double toolTime) {
+    std::printf("%-34s %9.4f s  ratio %.2f", label, seconds, seconds / decodeTime);
+    if (toolTime > 0) std::printf("  vs %s %.2f", toolLabel, seconds / toolTime);
+    std::printf("\n");
+}
+
 int TokenOfFile(const char* path) {
     const int runs = 3;
     bool decoded = false;
@@ -88,12 +131,22 @@ int TokenOfFile(const char* path) {
     for (const char* p = token; *p != '\0'; ++p) entries += *p == '$';
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
+    const double digestTime = BestOf(runs, [&] {
+        char digest[kDigestTextSize];
+        int32_t size = 0, seconds = 0, bitrate = 0;
+        DigestFile(path, digest, &size, &seconds, &bitrate);
+    });
+    const double fpcalcTime = BestToolSeconds(runs, {"fpcalc", "-length", "160", path});
+    const double md5sumTime = BestToolSeconds(runs, {"md5sum", path});
 
     std::printf("%s, best CPU time of %d runs\n", path, runs);
     std::printf("%-34s %9.4f s  ratio 1.00\n", "baseline: decode up to 160 s", decodeTime);
-    std::printf("%-34s %9.4f s  ratio %.2f  (%d entries)\n", "token: decode + engine", tokenTime,
-                tokenTime / decodeTime, entries);
-    std::printf("peak resident memory: %.1f MB\n", usage.ru_maxrss / 1024.0);
+    PrintAgainst("token: decode + engine", tokenTime, decodeTime, "fpcalc", fpcalcTime);
+    std::printf("%-34s (%d entries, peak resident memory %.1f MB)\n", "", entries, usage.ru_maxrss / 1024.0);
+    PrintAgainst("digest of the audio region", digestTime, decodeTime, "md5sum", md5sumTime);
+    if (fpcalcTime > 0) PrintAgainst("fpcalc -length 160", fpcalcTime, decodeTime, "fpcalc", fpcalcTime);
+    else std::printf("%-34s not installed\n", "fpcalc -length 160");
+    if (md5sumTime > 0) PrintAgainst("md5sum", md5sumTime, decodeTime, "md5sum", md5sumTime);
     return 0;
 }
 

@@ -433,7 +433,7 @@ void CHttpRequest::FollowRedirectLocked() {
         // A location without a host stays on the server that sent it.
         SHttpWireRequest current = FormatHttpRequest(url_.c_str(), kGet, nullptr, nullptr, "");
         std::string prefix = current.host;
-        if (port_ != 80) prefix += ":" + std::to_string(port_);
+        if (port_ != 80) prefix.append(":").append(std::to_string(port_));
         target = prefix + target;
     }
     body_ = std::make_unique<std::string>();
