@@ -3,6 +3,10 @@
 
 SCommand InfoCommand();
 SCommand DigestCommand();
+SCommand TokenCommand();
+SCommand QueryCommand();
+SCommand TagsCommand();
+SCommand WriteTagsCommand();
 SCommand PlaylistsCommand();
 SCommand PrefsShowCommand();
 SCommand PrefsSetCommand();
@@ -12,7 +16,11 @@ SCommand CacheClearCommand();
 const std::vector<SCommand>& Commands() {
     static const std::vector<SCommand> commands = {
         InfoCommand(),
+        TagsCommand(),
+        WriteTagsCommand(),
         DigestCommand(),
+        TokenCommand(),
+        QueryCommand(),
         PlaylistsCommand(),
         PrefsShowCommand(),
         PrefsSetCommand(),
