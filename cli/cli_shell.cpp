@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/control_state.h"
 #include "cli/json_value.h"
 
 void CCliShell::Note(const std::string& text) {
@@ -39,4 +40,10 @@ void CCliShell::Alert(const std::string& message, const std::string& detail) {
     alerts_.push_back(line);
     lastLine_.clear();
     Note(line);
+}
+
+void CCliShell::ShowControls(const CControlState& state) {
+    if (!followStatusLine || state.statusLine == lastStatusLine_) return;
+    lastStatusLine_ = state.statusLine;
+    Note(state.statusLine);
 }

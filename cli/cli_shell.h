@@ -23,6 +23,11 @@ public:
     // question offers it, else the question's default.
     void AnswerWith(std::string button) { answer_ = std::move(button); }
 
+    // The account status line of the controls is printed when it changes
+    // (commands about the account and identification).
+    void ShowControls(const CControlState& state) override;
+    bool followStatusLine = false;
+
     // Texts of the alerts shown so far ("message: detail").
     const std::vector<std::string>& Alerts() const { return alerts_; }
 
@@ -31,6 +36,7 @@ public:
 
 private:
     std::string lastLine_;
+    std::string lastStatusLine_;
     std::string answer_;
     std::vector<std::string> alerts_;
 };

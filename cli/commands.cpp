@@ -12,6 +12,8 @@ SCommand PrefsShowCommand();
 SCommand PrefsSetCommand();
 SCommand CacheShowCommand();
 SCommand CacheClearCommand();
+SCommand LoginCommand();
+SCommand IntroCommand();
 
 const std::vector<SCommand>& Commands() {
     static const std::vector<SCommand> commands = {
@@ -26,6 +28,8 @@ const std::vector<SCommand>& Commands() {
         PrefsSetCommand(),
         CacheShowCommand(),
         CacheClearCommand(),
+        LoginCommand(),
+        IntroCommand(),
     };
     return commands;
 }
