@@ -90,8 +90,6 @@ void CApp::ListRebuildStep() {
     songs.NormalizeGroups();
 }
 
-void CApp::AddStep() {}
-
 void CApp::SaveStep() {}
 
 void CApp::LoginStep() {

@@ -22,6 +22,7 @@
 #include "identify/http_request.h"
 #include "identify/id_cache.h"
 #include "identify/id_job.h"
+#include "library/add_songs.h"
 #include "library/song_list.h"
 
 // Main-window commands are four-character codes.
@@ -59,6 +60,18 @@ public:
 
     // True for every command it knows.
     bool HandleCommand(CommandId command);
+
+    // Starts adding files and folders (ids, when given, parallel to items);
+    // false, doing nothing, while adding, finding duplicates, saving or renaming.
+    bool AddItems(std::vector<CFileRef> items, std::vector<int32_t> ids = {});
+    // The add dialog's confirmed paths: those that resolve to a file system
+    // item go to AddItems, in order; the controls are updated in every case.
+    bool AddChosenItems(const std::vector<std::string>& paths);
+    // Adds the tracks of an iTunes playlist; the run owns the importer.
+    bool ImportPlaylist(std::unique_ptr<CItunesLibrary> importer, int32_t playlistIndex, bool incompleteOnly);
+    // The add sheet's Stop button.
+    void StopAdding();
+
     void RequestQuit();
 
     // Finding duplicates (GROU): false, doing nothing, while any long
@@ -114,6 +127,7 @@ public:
     bool adding = false;
     bool addDone = false;
     bool showAddSheet = false;
+    std::unique_ptr<CAddOperation> addOperation;  // created on first use, reused
     // Finding duplicates.
     bool findingDuplicates = false;
     bool duplicatesDone = false;
