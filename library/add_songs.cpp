@@ -71,6 +71,15 @@ bool IsMp3Candidate(const char* name) {
     return dot != nullptr && strcasecmp(dot, ".mp3") == 0;
 }
 
+bool DragHasAddableItem(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        if (IsMp3Candidate(LastPathComponent(path.c_str()))) return true;
+        struct stat info;
+        if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+    }
+    return false;
+}
+
 std::string AddProgressText(bool counting, int32_t total, int32_t staged) {
     char text[128];
     if (counting)

@@ -27,6 +27,10 @@ class CSongList;
 // A name whose extension (from the last "." to the end) is ".mp3" in any case.
 bool IsMp3Candidate(const char* name);
 
+// A drag over the list can be accepted: one of its items is a folder or an
+// MP3 candidate (whether a run may start is the application's decision).
+bool DragHasAddableItem(const std::vector<std::string>& paths);
+
 // "Counting songs... %d found so far" while counting, else "Added %d songs of %d".
 std::string AddProgressText(bool counting, int32_t total, int32_t staged);
 

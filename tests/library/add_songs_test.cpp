@@ -79,6 +79,13 @@ TEST(AddSongs, Mp3Candidates) {
         {"a.mp", false}, {"a.mp33", false},
     };
     for (const Case& c : cases) EXPECT_EQ(IsMp3Candidate(c.name), c.candidate) << c.name;
+
+    CTempDir dir;
+    dir.Write("folder/x.txt", "x");
+    EXPECT_TRUE(DragHasAddableItem({dir.File("notes.txt"), dir.File("folder")}));
+    EXPECT_TRUE(DragHasAddableItem({dir.File("gone.MP3")}));
+    EXPECT_FALSE(DragHasAddableItem({dir.File("folder/x.txt"), dir.File("folder.mp3.txt")}));
+    EXPECT_FALSE(DragHasAddableItem({}));
 }
 
 TEST(AddSongs, ProgressTexts) {
