@@ -8,13 +8,19 @@
 void CCliShell::Note(const std::string& text) {
     if (text.empty() || text == lastLine_) return;
     lastLine_ = text;
-    // Texts of the core are ISO-8859-1 (they may carry tag values).
-    const std::string shown = Latin1ToUtf8(text);
+    // Texts of the core are ISO-8859-1 (they may carry tag values); a
+    // two-line sheet text becomes one line.
+    std::string shown = Latin1ToUtf8(text);
+    for (char& c : shown)
+        if (c == '\n' || c == '\r') c = ' ';
     std::fprintf(stderr, "%s\n", shown.c_str());
     std::fflush(stderr);
 }
 
-void CCliShell::SetStatusText(const std::string& text) { Note(text); }
+void CCliShell::SetStatusText(const std::string& text) {
+    lastStatus_ = text;
+    Note(text);
+}
 
 void CCliShell::ShowProgress(const std::string& title) { Note(title); }
 

@@ -31,12 +31,16 @@ public:
     // Texts of the alerts shown so far ("message: detail").
     const std::vector<std::string>& Alerts() const { return alerts_; }
 
+    // The last status text the core showed.
+    const std::string& LastStatusText() const { return lastStatus_; }
+
     // Prints one line to standard error unless it repeats the last one.
     void Note(const std::string& text);
 
 private:
     std::string lastLine_;
     std::string lastStatusLine_;
+    std::string lastStatus_;
     std::string answer_;
     std::vector<std::string> alerts_;
 };

@@ -7,7 +7,12 @@ SCommand TokenCommand();
 SCommand QueryCommand();
 SCommand TagsCommand();
 SCommand WriteTagsCommand();
+SCommand AddCommand();
+SCommand IdentifyCommand();
+SCommand DupesCommand();
+SCommand TrashCommand();
 SCommand PlaylistsCommand();
+SCommand ImportCommand();
 SCommand PrefsShowCommand();
 SCommand PrefsSetCommand();
 SCommand CacheShowCommand();
@@ -23,7 +28,12 @@ const std::vector<SCommand>& Commands() {
         DigestCommand(),
         TokenCommand(),
         QueryCommand(),
+        AddCommand(),
+        IdentifyCommand(),
+        DupesCommand(),
+        TrashCommand(),
         PlaylistsCommand(),
+        ImportCommand(),
         PrefsShowCommand(),
         PrefsSetCommand(),
         CacheShowCommand(),
