@@ -90,8 +90,6 @@ void CApp::ListRebuildStep() {
     songs.NormalizeGroups();
 }
 
-void CApp::SaveStep() {}
-
 void CApp::LoginStep() {
     if (reloginJob) FinishRelogin(*this);
 }
@@ -219,6 +217,15 @@ bool CApp::HandleCommand(CommandId command) {
         case Cmd("DELB"):
             TrashSelected();
             return true;
+        case Cmd("RENB"):
+            RenameSelected();
+            return true;
+        case Cmd("SAVE"):
+            SaveSongs(true);
+            return true;
+        case Cmd("SAVA"):
+            SaveSongs(false);
+            return true;
         case Cmd("MSSD"):
             for (CSong* song : selection) song->modified = true;
             UpdateControls();
@@ -249,8 +256,12 @@ bool CApp::HandleCommand(CommandId command) {
             RequestQuit();
             return true;
         case Cmd("ok  "):
+            // The end of the save run quits (Tick step 6).
             quitAfterSave = true;
-            // The save run over all songs joins here; its end quits (Tick step 6).
+            if (!SaveSongs(false)) {
+                quitAfterSave = false;
+                quitSheetShown = false;
+            }
             return true;
         case Cmd("not!"):
             EndProcess();

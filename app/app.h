@@ -16,6 +16,8 @@
 #include "app/control_state.h"
 #include "fileops/delete_window.h"
 #include "fileops/duplicates.h"
+#include "fileops/rename_session.h"
+#include "fileops/save.h"
 #include "foundation/prefs.h"
 #include "foundation/shell.h"
 #include "identify/account.h"
@@ -84,6 +86,19 @@ public:
     // DELB: asks for every selected song (through deleteWindow, else the
     // shell) and moves the files to the Trash; their songs leave the list.
     void TrashSelected();
+    // RENB: renames the selected songs' files through renameWindow (nothing
+    // without one); returns when the window's modal run has ended.
+    void RenameSelected();
+
+    // SAVE (selected songs) and SAVA (all songs): saves the modified ones on
+    // a worker; false, doing nothing, while any long operation or
+    // identification runs.
+    bool SaveSongs(bool selectedOnly);
+    // The save sheet's Stop button.
+    void StopSaving();
+    // The inspector's save button: the song, modified or not, at once.
+    // False (after telling the user) when its file could not be written.
+    bool SaveOneSong(CSong& song);
 
     // Adding, duplicates, saving or renaming runs (identification aside).
     bool LongOperationRuns() const;
@@ -139,8 +154,11 @@ public:
     bool saveDone = false;
     bool showSaveSheet = false;
     std::vector<CSong*> savedSongs;
+    std::unique_ptr<CSaveRun> saveRun;  // created on first use, reused
     // Renaming.
     bool renaming = false;
+    IRenameWindow* renameWindow = nullptr;         // installed by a front end with windows
+    std::unique_ptr<CRenameSession> renameSession;  // created on first use, kept
     // Songs handed over by the companion script are identified once added.
     bool identifyAfterAdd = false;
     bool quitAfterSave = false;

@@ -1,0 +1,107 @@
+// Saving songs: the run over the selection or all songs, its end in Tick,
+// and the inspector's single-song save.
+
+#include "app/app.h"
+#include "foundation/clock.h"
+#include "foundation/errors.h"
+
+namespace {
+
+// The progress sheet's window name.
+constexpr char kSaveSheet[] = "SaveProgress";
+
+// The files that could not be saved, one line each with the reason.
+std::string FailureList(const std::vector<CSaveFailure>& failures) {
+    std::string lines;
+    for (const CSaveFailure& failure : failures) {
+        if (!lines.empty()) lines += '\n';
+        lines += std::string(failure.song->FileName()) + ": " + ErrorMessage(failure.code);
+    }
+    return lines;
+}
+
+}  // namespace
+
+bool CApp::SaveSongs(bool selectedOnly) {
+    if (Busy()) return false;
+    shell_.SetBusyCursor(true);
+    if (!saveRun) saveRun = std::make_unique<CSaveRun>();
+    saving = true;
+    saveDone = false;
+    showSaveSheet = false;
+
+    std::vector<CSong*> chosen;
+    if (selectedOnly) {
+        for (CSong* song : selection)
+            if (song->modified) chosen.push_back(song);
+    } else {
+        for (CSong& song : songs)
+            if (song.modified) chosen.push_back(&song);
+    }
+    saveRun->Start(std::move(chosen), prefs.notifyItunesOnSave != 0, Clock().Now());
+    UpdateControls();
+    return true;
+}
+
+void CApp::StopSaving() {
+    if (saving && saveRun) saveRun->Stop();
+}
+
+void CApp::SaveStep() {
+    if (!saving || !saveRun) return;
+    CSaveRun& run = *saveRun;
+
+    const double now = Clock().Now();
+    if (run.TimerDue(now)) {
+        if (!showSaveSheet && !run.sheetShown && run.SheetDue(now)) showSaveSheet = true;
+        const int32_t count = run.Count();
+        shell_.SetProgress(run.ProgressText(), count > 0 ? static_cast<double>(run.Current()) / count : 0.0);
+    }
+    saveDone = run.Done();
+    if (showSaveSheet && !saveDone && !run.sheetShown) {
+        shell_.ShowProgress(kSaveSheet);
+        run.sheetShown = true;
+    }
+    if (!saveDone) return;
+
+    savedSongs = run.TakeFinished();
+    for (CSong* song : savedSongs) {
+        song->RecomputeModified();
+        shell_.RefreshSongRow(song);
+    }
+    savedSongs.clear();
+    const std::vector<CSaveFailure> failures = run.TakeFailures();
+    saving = false;
+    saveDone = false;
+    showSaveSheet = false;
+    if (run.sheetShown) {
+        shell_.HideProgress();
+        run.sheetShown = false;
+    }
+    shell_.SetBusyCursor(false);
+
+    if (!failures.empty()) {
+        // Quitting now would lose the edits of those songs.
+        quitAfterSave = false;
+        quitSheetShown = false;
+        const std::string message = failures.size() == 1
+                                        ? "One song could not be saved."
+                                        : std::to_string(failures.size()) + " songs could not be saved.";
+        shell_.Alert(message, FailureList(failures));
+    }
+    if (quitAfterSave) {
+        EndProcess();
+        return;
+    }
+    UpdateControls();
+}
+
+bool CApp::SaveOneSong(CSong& song) {
+    if (saving || renaming || findingDuplicates) return false;
+    const int32_t code = SaveSong(song, prefs.notifyItunesOnSave != 0, nullptr);
+    if (code != 0)
+        shell_.Alert("One song could not be saved.", FailureList({{&song, code}}));
+    shell_.RefreshSongRow(&song);
+    UpdateControls();
+    return code == 0;
+}
