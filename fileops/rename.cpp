@@ -41,7 +41,7 @@ size_t NameMax(const std::string& folder) {
 // The UTF-8 name for the file system, cut on a character boundary in front
 // of ".mp3" (or at the end) when the file system allows fewer bytes.
 std::string FileSystemName(const char* latin1, size_t nameMax) {
-    std::string name = Latin1ToUtf8(latin1);
+    std::string name = EncodeLatin1AsUtf8(latin1);
     if (name.size() <= nameMax) return name;
     static const std::string kExt = ".mp3";
     const bool hasExt = name.size() > kExt.size() && name.compare(name.size() - kExt.size(), kExt.size(), kExt) == 0;
@@ -262,7 +262,7 @@ bool CRenameRun::RenameFile(CSong& song, const char* requested) {
 
     char text[3 * kNameSize];
     FormatBounded(text, sizeof text, "Could not rename file\n\n\"%s\"\n\nto\n\n\"%s\"\n",
-                  Utf8ToLatin1(oldName).c_str(), tried);
+                  DecodeUtf8ToLatin1(oldName).c_str(), tried);
     if (code == kAccessDenied || code == kWritePermission || code == -54)
         AppendBounded(text, sizeof text, "\nbecause you dont have enough access privileges for this operation.");
     else if (code == eFileReadOnly)

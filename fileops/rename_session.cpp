@@ -76,7 +76,7 @@ void CRenameSession::Timer() {
         CSong* song = CurrentSong();
         char proposal[CRenameRun::kNameSize] = {};
         if (song != nullptr) {
-            window_.SetCurrentName(Utf8ToLatin1(song->FileName()));
+            window_.SetCurrentName(DecodeUtf8ToLatin1(song->FileName()));
             ExpandPattern(*song, prefs_.renamePattern, proposal, sizeof proposal);
         }
         window_.SetNewName(proposal);

@@ -1,6 +1,6 @@
 #include "foundation/latin1.h"
 
-std::string Latin1ToUtf8(const std::string& latin1) {
+std::string EncodeLatin1AsUtf8(const std::string& latin1) {
     std::string utf8;
     utf8.reserve(latin1.size() * 2);
     for (unsigned char c : latin1) {
@@ -44,7 +44,7 @@ size_t SequenceAt(const std::string& s, size_t i, char32_t* code) {
 
 }  // namespace
 
-std::string Utf8ToLatin1(const std::string& utf8) {
+std::string DecodeUtf8ToLatin1(const std::string& utf8) {
     std::string latin1;
     latin1.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {

@@ -6,12 +6,12 @@
 #include <string>
 
 // Every byte as the character of the same code.
-std::string Latin1ToUtf8(const std::string& latin1);
+std::string EncodeLatin1AsUtf8(const std::string& latin1);
 
 // A file name for display as application text: UTF-8 sequences of the
 // characters U+0000 to U+00FF become their byte, other characters "?", and
 // bytes that are not valid UTF-8 pass unchanged (taken to be ISO-8859-1).
-std::string Utf8ToLatin1(const std::string& utf8);
+std::string DecodeUtf8ToLatin1(const std::string& utf8);
 
 // The longest prefix of at most maxBytes bytes that ends on a character
 // boundary of the UTF-8 text.
