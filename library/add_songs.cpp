@@ -97,7 +97,9 @@ CAddOperation::~CAddOperation() {
 void CAddOperation::Begin(const CSongList& listed) {
     // A previous run is finished; its thread may still be winding down.
     if (worker_.joinable()) worker_.join();
-    listed_ = &listed;
+    listedIds_.clear();
+    for (const CSong& song : listed)
+        if (song.fileRef.IsSet()) listedIds_.emplace(song.fileRef.device, song.fileRef.inode);
     cancelRequested_.store(false, std::memory_order_relaxed);
     counting_.store(true, std::memory_order_relaxed);
     total_.store(0, std::memory_order_relaxed);
@@ -158,7 +160,7 @@ int32_t CAddOperation::Finish(CSongList& list) {
     list.AdoptStaged(std::span<const CSong>(staged_.data(), static_cast<size_t>(count)));
     staged_.Clear();
     stagedCount_.store(0, std::memory_order_relaxed);
-    listed_ = nullptr;
+    listedIds_.clear();
     return count;
 }
 
@@ -261,7 +263,7 @@ void CAddOperation::Examine(const char* path, int32_t id, int32_t seconds, int32
         return;  // gone or unreadable since it was counted
     }
     // Only songs listed before the run count: a file met twice in one run is staged twice.
-    if (listed_->Contains(ref)) return;
+    if (listedIds_.contains({ref.device, ref.inode})) return;
     if (!IsMp3Candidate(FileRefName(ref))) return;
 
     CSong song;

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "foundation/growable_array.h"
@@ -108,7 +110,16 @@ private:
     std::unique_ptr<CItunesLibrary> importer_;
     int32_t playlistIndex_ = -1;
     bool incompleteOnly_ = false;
-    const CSongList* listed_ = nullptr;
+    // Identities of the songs listed when the run started, taken on the main
+    // thread: the worker never reads the list itself, and each file costs one
+    // lookup instead of a pass over the whole list.
+    struct SIdentityHash {
+        size_t operator()(const std::pair<dev_t, ino_t>& id) const {
+            return std::hash<uint64_t>()(static_cast<uint64_t>(id.first) * 0x9E3779B97F4A7C15ull ^
+                                         static_cast<uint64_t>(id.second));
+        }
+    };
+    std::unordered_set<std::pair<dev_t, ino_t>, SIdentityHash> listedIds_;
 
     CGrowableArray<CSong> staged_;
     std::atomic<int32_t> stagedCount_{0};
