@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/detached_thread.h"
 #include "foundation/errors.h"
 #include "foundation/text.h"
 
@@ -78,7 +79,7 @@ CHttpConnection* CHttpConnection::Open(const char* host, uint32_t port) {
     CHttpConnection* raw = connection.get();
     try {
         // The thread takes the record; it frees it after the owner has dropped it.
-        std::thread([owned = std::move(connection)] { owned->Run(); }).detach();
+        StartDetachedThread([owned = std::move(connection)] { owned->Run(); });
     } catch (const std::system_error& e) {
         ThrowErrno(e.code().value() != 0 ? e.code().value() : -1);
     }

@@ -8,6 +8,7 @@
 
 #include "audio/file_digest.h"
 #include "audio/token.h"
+#include "foundation/detached_thread.h"
 #include "foundation/errors.h"
 #include "identify/id_cache.h"
 #include "identify/id_query.h"
@@ -41,7 +42,7 @@ CIdJob* CIdJob::Start(const CSong& song, uint8_t mode, const CPrefs& prefs,
     std::unique_ptr<CIdJob> job(
         new CIdJob(song, mode, prefs, std::move(cache), std::move(cacheHit), analysis));
     try {
-        std::thread(&CIdJob::Run, job.get()).detach();
+        StartDetachedThread([raw = job.get()] { raw->Run(); });
     } catch (const std::system_error& e) {
         ThrowErrno(e.code().value());
     }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "foundation/detached_thread.h"
 #include "foundation/errors.h"
 #include "foundation/text.h"
 #include "identify/http_headers.h"
@@ -79,8 +80,6 @@ struct SSlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-std::atomic<int> gRunningJobs{0};
-
 }  // namespace
 
 CUrlAccessJob* CUrlAccessJob::Launch(CHttpRequest* request) {
@@ -95,26 +94,12 @@ CUrlAccessJob* CUrlAccessJob::Launch(CHttpRequest* request) {
     job->followRedirects_ = request->followRedirects_;
     job->maxRedirects_ = CHttpRequest::kMaxRedirects;
     CUrlAccessJob* raw = job.get();
-    gRunningJobs.fetch_add(1);
     try {
-        std::thread([owned = std::move(job)]() mutable {
-            owned->Run();
-            owned.reset();
-            gRunningJobs.fetch_sub(1);
-        }).detach();
+        StartDetachedThread([owned = std::move(job)] { owned->Run(); });
     } catch (const std::system_error& e) {
-        gRunningJobs.fetch_sub(1);
         ThrowErrno(e.code().value() != 0 ? e.code().value() : -1);
     }
     return raw;
-}
-
-bool CUrlAccessJob::WaitUntilNoneRuns(int limitMs) {
-    for (int waited = 0; gRunningJobs.load() > 0; waited += 5) {
-        if (waited >= limitMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 int32_t CUrlAccessJob::Transfer(std::string& body, std::string& headerText) {

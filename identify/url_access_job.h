@@ -34,11 +34,6 @@ public:
 
     bool done() const { return done_.load(std::memory_order_acquire); }
 
-    // Job threads are detached; this waits (real time, at most limitMs) until
-    // none is left, so a test program can end without threads that still hold
-    // the transfer library's per-thread state.
-    static bool WaitUntilNoneRuns(int limitMs);
-
 private:
     CUrlAccessJob() = default;
     void Run();

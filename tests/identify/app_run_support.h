@@ -72,7 +72,10 @@ protected:
         }
         return false;
     }
-    void TearDown() override { holdDigest = false; }
+    void TearDown() override {
+        holdDigest = false;
+        HttpTest::TearDown();
+    }
 
     bool RunToEnd() {
         return TickUntil([this] { return !app.identifying; });

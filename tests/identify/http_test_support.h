@@ -15,9 +15,9 @@
 #include <thread>
 
 #include "foundation/clock.h"
+#include "foundation/detached_thread.h"
 #include "identify/http_connection.h"
 #include "identify/http_request.h"
-#include "identify/url_access_job.h"
 
 inline CManualClock& TestClock() {
     static CManualClock clock;
@@ -56,9 +56,9 @@ protected:
         CHttpRequest::SetUserAgent("melodex_mac");
     }
 
-    // No job thread may outlive the program with the transfer library's
-    // per-thread state still allocated.
-    void TearDown() override { EXPECT_TRUE(CUrlAccessJob::WaitUntilNoneRuns(10000)); }
+    // No worker thread may outlive the test: at exit it would meet library
+    // state (the crypto library's per-thread data) that exit handlers freed.
+    void TearDown() override { EXPECT_TRUE(WaitForDetachedThreads(10000)); }
 
     // Polls every few milliseconds until Poll reports the request finished;
     // false when it is still busy after the real-time limit.
