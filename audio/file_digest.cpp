@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "audio/mpeg_info.h"
+#include "foundation/crypto_init.h"
 #include "foundation/errors.h"
 #include "foundation/files.h"
 #include "foundation/text.h"
@@ -46,6 +47,7 @@ void Digest(const char* path, char* digest, int32_t* fileSize, int32_t* playingT
     SeekStream(stream.get(), start);
     const int64_t count = end - start;
 
+    InitCryptoLibrary();
     std::unique_ptr<EVP_MD_CTX, CDigestContextFree> context(EVP_MD_CTX_new());
     if (!context) throw CError{eOutOfMemory};
     CheckOpenSsl(EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr));

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "foundation/crypto_init.h"
 #include "foundation/detached_thread.h"
 #include "foundation/errors.h"
 #include "foundation/text.h"
@@ -104,7 +105,10 @@ CUrlAccessJob* CUrlAccessJob::Launch(CHttpRequest* request) {
 
 int32_t CUrlAccessJob::Transfer(std::string& body, std::string& headerText) {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] {
+        InitCryptoLibrary();
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
 
     std::unique_ptr<CURL, SCurlDeleter> curl(curl_easy_init());
     if (!curl) return eOutOfMemory;
