@@ -1,30 +1,22 @@
 #include "library/tags.h"
 
-#include <fcntl.h>
 #include <id3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+#include <cstddef>
 #include <cstring>
-#include <filesystem>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "foundation/errors.h"
 #include "foundation/files.h"
 #include "foundation/text.h"
+#include "library/id3lib_support.h"
 #include "library/id3v2_layout.h"
 
 namespace {
 
 // Texts read for the numbers and the marker are cut at this many characters.
 constexpr size_t kWorkReadLimit = 255;
-constexpr size_t kId3v1Length = 128;
 
 // The frames this module reads or writes, in the order of the slots below.
 enum EFrameSlot : int {
@@ -46,32 +38,6 @@ constexpr CFrameSpec kSlots[kSlotCount] = {
     {ID3FID_USERTEXT, ID3FN_TEXT},
 };
 
-struct CTagDeleter {
-    void operator()(ID3Tag* tag) const noexcept {
-        try {
-            ID3Tag_Delete(tag);
-        } catch (...) {
-        }
-    }
-};
-using CTagPtr = std::unique_ptr<ID3Tag, CTagDeleter>;
-
-// ID3TagIterator_Delete destroys the iterator through a base class that has
-// no virtual destructor (undefined behaviour, reported by AddressSanitizer as
-// a new/delete size mismatch). The concrete iterator holds nothing but two
-// list positions, so releasing its storage is the whole clean-up.
-struct CIteratorDeleter {
-    void operator()(ID3TagIterator* iterator) const noexcept {
-        ::operator delete(static_cast<void*>(iterator));
-    }
-};
-
-CTagPtr NewTag() {
-    CTagPtr tag(ID3Tag_New());
-    if (!tag) throw CError{eOutOfMemory};
-    return tag;
-}
-
 struct CFirstFrames {
     ID3Frame* frame[kSlotCount] = {};
 };
@@ -81,8 +47,7 @@ struct CFirstFrames {
 // The first one in tag order is wanted, hence one walk over all frames.
 CFirstFrames FindFirstFrames(ID3Tag* tag) {
     CFirstFrames first;
-    std::unique_ptr<ID3TagIterator, CIteratorDeleter> iterator(ID3Tag_CreateIterator(tag));
-    if (!iterator) throw CError{eOutOfMemory};
+    const CIteratorPtr iterator = NewIterator(tag);
     while (ID3Frame* frame = ID3TagIterator_GetNext(iterator.get())) {
         const ID3_FrameID id = ID3Frame_GetID(frame);
         for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -90,17 +55,6 @@ CFirstFrames FindFirstFrames(ID3Tag* tag) {
         }
     }
     return first;
-}
-
-// The field's bytes, cut at limit characters, into out (limit + 1 bytes).
-// Text in a Unicode encoding yields nothing.
-void ReadField(ID3Frame* frame, ID3_FieldID fieldId, char* out, size_t limit) {
-    std::memset(out, 0, limit + 1);
-    if (frame == nullptr) return;
-    ID3Field* field = ID3Frame_GetField(frame, fieldId);
-    if (field == nullptr || ID3Field_GetEncoding(field) != ID3TE_ISO8859_1) return;
-    const size_t length = ID3Field_GetASCII(field, out, limit);
-    out[std::min(length, limit)] = '\0';
 }
 
 template <size_t N>
@@ -128,28 +82,6 @@ CFileTags ReadValues(ID3Tag* tag) {
     ReadText(first, kMarker, work);
     result.marked = std::strcmp(work, kMarkerText) == 0;
     return result;
-}
-
-struct CFileCloser {
-    void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-
-// False when the path is no regular file (a FIFO would block the library)
-// or when its ID3v2 tag holds a frame the library would inflate: it overruns
-// its inflate buffer on those and corrupts memory.
-bool SafeToParse(const std::string& path) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-    std::unique_ptr<FILE, CFileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return false;
-    uint8_t header[kId3v2HeaderLength];
-    const size_t got = std::fread(header, 1, sizeof header, file.get());
-    const size_t tagLength = std::min(Id3v2TagLength(header, got), static_cast<size_t>(status.st_size));
-    if (tagLength == 0) return true;
-    std::vector<uint8_t> tag(tagLength);
-    std::memcpy(tag.data(), header, got);
-    tag.resize(got + std::fread(tag.data() + got, 1, tagLength - got, file.get()));
-    return !ScanId3v2(tag.data(), tag.size()).hasCompressedFrame;
 }
 
 // --- writing -------------------------------------------------------------
@@ -215,16 +147,6 @@ bool SetField(ID3Tag* tag, CFirstFrames& first, EFrameSlot slot, const char* val
     return created;
 }
 
-struct CFrameDeleter {
-    void operator()(ID3Frame* frame) const noexcept {
-        try {
-            ID3Frame_Delete(frame);
-        } catch (...) {
-        }
-    }
-};
-using CFramePtr = std::unique_ptr<ID3Frame, CFrameDeleter>;
-
 void Attach(ID3Tag* tag, CFramePtr frame) {
     if (!ID3Tag_AttachFrame(tag, frame.get())) throw CError{eUnspecified};
     frame.release();  // the tag owns it now
@@ -232,8 +154,7 @@ void Attach(ID3Tag* tag, CFramePtr frame) {
 
 std::vector<ID3Frame*> FramesWithId(ID3Tag* tag, ID3_FrameID id) {
     std::vector<ID3Frame*> frames;
-    std::unique_ptr<ID3TagIterator, CIteratorDeleter> iterator(ID3Tag_CreateIterator(tag));
-    if (!iterator) throw CError{eOutOfMemory};
+    const CIteratorPtr iterator = NewIterator(tag);
     while (ID3Frame* frame = ID3TagIterator_GetNext(iterator.get()))
         if (ID3Frame_GetID(frame) == id) frames.push_back(frame);
     return frames;
@@ -305,66 +226,9 @@ CUpdateResult UpdateTags(const std::string& path, const CTagValues& values, EMar
     return result;
 }
 
-// The bytes between the ID3v2 tag and the ID3v1 tag, as the library sees them:
-// it overwrites the last 128 bytes when they start with "TAG", else appends.
-bool AudioPreserved(const CFileBlock& before, size_t prependedBefore, const CFileBlock& after,
-                    size_t prependedAfter) {
-    size_t endBefore = before.length;
-    if (endBefore >= kId3v1Length && std::memcmp(before.data.get() + endBefore - kId3v1Length, "TAG", 3) == 0)
-        endBefore -= kId3v1Length;
-    if (after.length < prependedAfter + kId3v1Length ||
-        std::memcmp(after.data.get() + after.length - kId3v1Length, "TAG", 3) != 0)
-        return false;
-    const size_t endAfter = after.length - kId3v1Length;
-    const size_t lengthBefore = endBefore > prependedBefore ? endBefore - prependedBefore : 0;
-    const size_t lengthAfter = endAfter - prependedAfter;
-    return lengthBefore == lengthAfter &&
-           std::memcmp(before.data.get() + prependedBefore, after.data.get() + prependedAfter,
-                       lengthAfter) == 0;
-}
-
-// A private folder for the copy the library rewrites; removed with all it holds.
-class CWorkFolder {
-public:
-    CWorkFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                              "/melodex-tags-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) ThrowErrno(0);
-        path_ = pattern;
-    }
-    ~CWorkFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    CWorkFolder(const CWorkFolder&) = delete;
-    CWorkFolder& operator=(const CWorkFolder&) = delete;
-    std::string File(const char* name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void WritePlainFile(const std::string& path, const CFileBlock& block) {
-    CStreamPtr stream(OpenFile(path.c_str(), "wb"));
-    WriteAll(stream.get(), block.data.get(), block.length);
-    CloseStream(stream.release());
-}
-
 int32_t WriteTagsOrThrow(const std::string& path, const CTagValues& input, EMarker marker) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) return TranslateErrno(errno);
-    if (!S_ISREG(status.st_mode)) return eParamErr;
-    // Without the owner's write permission the file is locked, even for root.
-    if ((status.st_mode & S_IWUSR) == 0) return eFileReadOnly;
-    if (access(path.c_str(), W_OK) != 0) return TranslateErrno(errno);
-
-    const CFileBlock original = ReadWholeFile(path.c_str());
-    const CId3v2Layout layout =
-        ScanId3v2(reinterpret_cast<const uint8_t*>(original.data.get()), original.length);
-    // The library parses no frame of a version 4 tag and would replace them
-    // all with its own few.
-    if (layout.hasCompressedFrame || (layout.major == 4 && layout.hasContent)) return eInvalidData;
+    CFileBlock original;
+    if (const int32_t refused = LoadForRewrite(path, original)) return refused;
 
     // The library rewrites a copy; the file itself is replaced only once the
     // copy has been read back, so a failed update leaves it as it was.
@@ -419,12 +283,8 @@ CFileTags ReadTags(const std::string& path) {
 int32_t WriteTags(const std::string& path, const CTagValues& values, EMarker marker) {
     try {
         return WriteTagsOrThrow(path, values, marker);
-    } catch (const CError& error) {
-        return error.code != 0 ? error.code : eUnspecified;
-    } catch (const std::bad_alloc&) {
-        return eOutOfMemory;
     } catch (...) {
-        return eUnspecified;
+        return CurrentExceptionCode();
     }
 }
 
