@@ -68,3 +68,8 @@ struct CCommandAborted {};
 bool CheckReadableFile(CCliContext& context, const std::string& path);
 // The same, and the file must hold an MPEG audio frame.
 bool CheckMp3File(CCliContext& context, const std::string& path);
+
+// Adds the paths to the application's list with an add run, to its end. A
+// missing path or a file that is no MP3 candidate is reported (exit status
+// 1); the others are still added.
+void AddPathsForCommand(CCliContext& context, const std::vector<std::string>& paths);

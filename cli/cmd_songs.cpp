@@ -30,9 +30,11 @@ void FinishAdding(CCliContext& context, int32_t countBefore) {
     context.Shell().Note(AddProgressText(false, total, app.songs.Count() - countBefore));
 }
 
+}  // namespace
+
 // Adds the operands; a missing one or a file that is no MP3 candidate is
 // reported, the others are still added.
-void AddPaths(CCliContext& context, const std::vector<std::string>& paths) {
+void AddPathsForCommand(CCliContext& context, const std::vector<std::string>& paths) {
     std::vector<std::string> items;
     for (const std::string& path : paths) {
         struct stat info;
@@ -51,6 +53,8 @@ void AddPaths(CCliContext& context, const std::vector<std::string>& paths) {
     FinishAdding(context, before);
 }
 
+namespace {
+
 CJsonValue SongArray(CApp& app) {
     CJsonValue result = CJsonValue::Array();
     for (const CSong& song : app.songs) result.Push(SongObject(song));
@@ -58,7 +62,7 @@ CJsonValue SongArray(CApp& app) {
 }
 
 void RunAdd(CCliContext& context, const SArgs& args) {
-    AddPaths(context, args.operands);
+    AddPathsForCommand(context, args.operands);
     context.Emit(SongArray(context.App()));
 }
 
@@ -94,7 +98,7 @@ void RunIdentify(CCliContext& context, const SArgs& args) {
     if (prefs.identificationsLeft == 0) context.Abort("", "no identifications are left on the account");
     if (prefs.identificationsLeft < 0) context.Abort("", "the last log-in failed; run 'login' first");
     context.LoadCache();
-    AddPaths(context, args.operands);
+    AddPathsForCommand(context, args.operands);
     if (app.songs.Count() == 0) context.Abort("", "no songs to identify");
 
     // Errors show only in the status line: keep each failed song's message.
@@ -107,6 +111,13 @@ void RunIdentify(CCliContext& context, const SArgs& args) {
             if (song.idFailed && errors.count(&song) == 0) errors[&song] = context.Shell().LastStatusText();
         return !app.identifying;
     });
+    if (args.Has("save") && app.ModifiedCount() > 0) {
+        // The core shows failed files as an alert; they fail the command.
+        const size_t alerts = context.Shell().Alerts().size();
+        if (!app.SaveSongs(false)) context.Fail("", "the songs could not be saved");
+        context.TickUntil([&] { return !app.saving; });
+        if (context.Shell().Alerts().size() != alerts) context.Fail("", "some songs were not saved");
+    }
     context.SaveSettings();
 
     CJsonValue result = CJsonValue::Array();
@@ -129,7 +140,7 @@ void RunIdentify(CCliContext& context, const SArgs& args) {
 }
 
 void RunDupes(CCliContext& context, const SArgs& args) {
-    AddPaths(context, args.operands);
+    AddPathsForCommand(context, args.operands);
     CApp& app = context.App();
     CJsonValue result = CJsonValue::Array();
     if (app.songs.Count() > 1) {
@@ -207,7 +218,8 @@ SCommand IdentifyCommand() {
             "account, and saves the preferences (identifications left). Status 0 match chosen,\n"
             "1 no matches, 2 matches not chosen, 3 failed, 4 modified, 5 marked, -1 none.\n"
             "Exit status 1 when a song failed or no identifications are left.",
-            {}, 1, -1, RunIdentify};
+            {{"save", nullptr, "then save the chosen values of every modified song into its file"}}, 1, -1,
+            RunIdentify};
 }
 
 SCommand DupesCommand() {

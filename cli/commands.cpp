@@ -9,6 +9,7 @@ SCommand TagsCommand();
 SCommand WriteTagsCommand();
 SCommand AddCommand();
 SCommand IdentifyCommand();
+SCommand RenameCommand();
 SCommand DupesCommand();
 SCommand TrashCommand();
 SCommand PlaylistsCommand();
@@ -30,6 +31,7 @@ const std::vector<SCommand>& Commands() {
         QueryCommand(),
         AddCommand(),
         IdentifyCommand(),
+        RenameCommand(),
         DupesCommand(),
         TrashCommand(),
         PlaylistsCommand(),

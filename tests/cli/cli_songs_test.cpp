@@ -8,6 +8,7 @@
 
 #include "cli/cli_runner.h"
 #include "foundation/files.h"
+#include "library/tags.h"
 #include "support/fake_id_service.h"
 
 namespace {
@@ -170,6 +171,17 @@ TEST_F(CliIdentify, AServerFailureMarksTheSongFailedWithItsMessage) {
     const CCliResult unreachable = box.Run({"identify", song});
     EXPECT_EQ(unreachable.status, 1);
     EXPECT_NE(unreachable.err.find("identification failed"), std::string::npos) << unreachable.err;
+}
+
+TEST_F(CliIdentify, SaveWritesTheChosenMatchIntoTheFile) {
+    const std::string song = box.CopyFixture("short_44k_stereo_cbr128.mp3", "a.mp3");
+    service.QueueSearch(CFakeResponse::Plain(200, CFakeIdService::Answer({"Saved Album"})));
+    const CJson out = box.Json({"identify", "--save", song});
+    ASSERT_EQ(out.size(), 1u);
+    const CFileTags tags = ReadTags(song);
+    EXPECT_STREQ(tags.values.album, "Saved Album");
+    EXPECT_STREQ(tags.values.title, "Title of Saved Album");
+    EXPECT_TRUE(tags.marked);
 }
 
 TEST_F(CliIdentify, RefusesWithoutAUsableAccount) {
