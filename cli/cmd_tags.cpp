@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "cli/result_fields.h"
 #include "foundation/errors.h"
+#include "library/tag_frames.h"
 #include "library/tags.h"
 
 namespace {
@@ -83,7 +84,60 @@ void RunWriteTags(CCliContext& context, const SArgs& args) {
     context.Emit(result);
 }
 
+// The frame list of the tag editor, or the failure reported.
+bool ListFrames(CCliContext& context, const std::string& path, std::vector<CTagFrame>& frames) {
+    const int32_t code = ListTagFrames(path, frames);
+    if (code != 0) context.Fail(path, "the tag could not be read: " + ErrorMessage(code));
+    return code == 0;
+}
+
+CJsonValue FramesArray(const std::vector<CTagFrame>& frames) {
+    CJsonValue result = CJsonValue::Array();
+    for (const CTagFrame& frame : frames) {
+        CJsonValue& item = result.Push(CJsonValue::Object());
+        item.Set("id", CJsonValue::Latin1(frame.id));
+        item.Set("description", CJsonValue::Latin1(frame.description));
+        item.Set("value", CJsonValue::Latin1(frame.value));
+    }
+    return result;
+}
+
+void RunFrames(CCliContext& context, const SArgs& args) {
+    const std::string& path = args.operands[0];
+    if (!CheckReadableFile(context, path)) return;
+    std::vector<CTagFrame> frames;
+    if (!ListFrames(context, path, frames)) return;
+    context.Emit(FramesArray(frames));
+}
+
+void RunDeleteFrame(CCliContext& context, const SArgs& args) {
+    const std::string& path = args.operands[0];
+    const auto index = static_cast<int32_t>(ParseInteger(args.operands[1], 0, INT32_MAX, "N"));
+    if (!CheckMp3File(context, path)) return;
+    std::vector<CTagFrame> frames;
+    if (!ListFrames(context, path, frames)) return;
+    if (static_cast<size_t>(index) >= frames.size())
+        throw CUsageError{"no frame " + std::to_string(index) + ": the tag has " + std::to_string(frames.size()) +
+                          " (from 0; see 'frames')"};
+    const int32_t code = DeleteTagFrame(path, index);
+    if (code != 0) context.Abort(path, "the frame could not be deleted: " + ErrorMessage(code));
+    frames.clear();
+    if (!ListFrames(context, path, frames)) return;
+    context.Emit(FramesArray(frames));
+}
+
 }  // namespace
+
+SCommand FramesCommand() {
+    return {"frames", "FILE", "every frame of a file's tag, as the tag editor lists them",
+            "ID, the tag library's description and the value (empty for Unicode text).", {}, 1, 1, RunFrames};
+}
+
+SCommand DeleteFrameCommand() {
+    return {"delete-frame", "FILE N", "delete frame N (from 0, see 'frames') and list the frames again",
+            "The tag is written back as ID3v2.3 and ID3v1; the file stays as it was on any failure.", {}, 2, 2,
+            RunDeleteFrame};
+}
 
 SCommand TagsCommand() {
     return {"tags", "FILE...", "the ID3 tag values of each file and the application's marker",

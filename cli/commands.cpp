@@ -2,6 +2,8 @@
 #include "cli/command.h"
 
 SCommand InfoCommand();
+SCommand FramesCommand();
+SCommand DeleteFrameCommand();
 SCommand DigestCommand();
 SCommand TokenCommand();
 SCommand QueryCommand();
@@ -26,6 +28,8 @@ const std::vector<SCommand>& Commands() {
         InfoCommand(),
         TagsCommand(),
         WriteTagsCommand(),
+        FramesCommand(),
+        DeleteFrameCommand(),
         DigestCommand(),
         TokenCommand(),
         QueryCommand(),

@@ -13,13 +13,45 @@ TEST(CliHelp, ListsEveryCommandAndEachCommandDescribesItsOptions) {
     CCliSandbox box;
     const CCliResult help = box.RunRaw({"--help"});
     ASSERT_EQ(help.status, 0) << help.err;
-    for (const char* name : {"info FILE...", "digest FILE", "playlists", "prefs show", "prefs set", "cache show",
-                             "cache clear", "--prefs-dir DIR", "--json"})
-        EXPECT_NE(help.out.find(name), std::string::npos) << name;
-
-    const CCliResult playlists = box.RunRaw({"playlists", "--help"});
-    EXPECT_EQ(playlists.status, 0);
-    EXPECT_NE(playlists.out.find("--library FILE"), std::string::npos) << playlists.out;
+    EXPECT_NE(help.out.find("--prefs-dir DIR"), std::string::npos);
+    EXPECT_NE(help.out.find("--json"), std::string::npos);
+    const struct {
+        std::vector<std::string> command;
+        const char* synopsis;
+    } commands[] = {
+        {{"info"}, "info FILE..."},
+        {{"tags"}, "tags FILE..."},
+        {{"write-tags"}, "[--title T]"},
+        {{"frames"}, "frames FILE"},
+        {{"delete-frame"}, "delete-frame FILE N"},
+        {{"digest"}, "digest FILE"},
+        {{"token"}, "token FILE"},
+        {{"query"}, "[--fingerprint]"},
+        {{"add"}, "add PATH..."},
+        {{"identify"}, "[--save]"},
+        {{"rename"}, "[--pattern P] [--dry-run]"},
+        {{"dupes"}, "dupes PATH..."},
+        {{"trash"}, "trash PATH..."},
+        {{"playlists"}, "[--library FILE]"},
+        {{"import"}, "[--incomplete-only] INDEX"},
+        {{"prefs", "show"}, "prefs show"},
+        {{"prefs", "set"}, "prefs set KEY VALUE..."},
+        {{"cache", "show"}, "cache show"},
+        {{"cache", "clear"}, "cache clear"},
+        {{"login"}, "login"},
+        {{"intro"}, "intro"},
+    };
+    for (const auto& c : commands) {
+        std::string name = c.command[0];
+        if (c.command.size() > 1) name += " " + c.command[1];
+        EXPECT_NE(help.out.find("\n  " + name), std::string::npos) << name;
+        std::vector<std::string> args = c.command;
+        args.push_back("--help");
+        const CCliResult own = box.RunRaw(args);
+        EXPECT_EQ(own.status, 0) << name;
+        EXPECT_NE(own.out.find("usage: melodex-cli"), std::string::npos) << name;
+        EXPECT_NE(own.out.find(c.synopsis), std::string::npos) << name << ": " << own.out;
+    }
     const CCliResult group = box.RunRaw({"prefs", "--help"});
     EXPECT_EQ(group.status, 0);
     EXPECT_NE(group.out.find("prefs set KEY VALUE..."), std::string::npos) << group.out;
