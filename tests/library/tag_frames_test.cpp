@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -23,6 +24,13 @@ std::vector<CTagFrame> List(const std::string& path) {
     std::vector<CTagFrame> frames;
     EXPECT_EQ(ListTagFrames(path, frames), 0) << path;
     return frames;
+}
+
+// An ID3v1 tag whose comment field holds text.
+std::string V1WithComment(const std::string& comment) {
+    std::string v1 = V1("V1 title", "V1 artist", 1, 13);
+    v1.replace(97, comment.size(), comment);
+    return v1;
 }
 
 std::string PictureBody() { return std::string("\0image/png\0\3\0PIC", 15); }
@@ -111,6 +119,8 @@ TEST(ListTagFrames, ReportsFilesItCannotOrMustNotParse) {
 
 // Deleting frame N leaves exactly the other frames, in their order, over the
 // same audio; a second frame of the same identifier is told apart by position.
+// The ID3v1 tag is rewritten from the frames, and where the file had none or
+// a different one, the merged view may show what it adds behind them.
 TEST(DeleteTagFrame, RemovesExactlyTheChosenFrame) {
     CTempDir dir;
     const std::string handBuilt =
@@ -121,14 +131,18 @@ TEST(DeleteTagFrame, RemovesExactlyTheChosenFrame) {
         const char* name;
         std::string bytes;
         int32_t index;
+        size_t addedByV1;
     } cases[] = {
-        {"second of two frames with one identifier", handBuilt, 3},
-        {"first frame", handBuilt, 0},
-        {"last frame", handBuilt, 4},
-        {"ID3v2.3 and ID3v1 from another program", ReadFileBytes(CorpusFile("mp3/mutagen__silence-44-s.mp3")), 4},
+        {"second of two frames with one identifier", handBuilt, 3, 0},
+        {"first frame", handBuilt, 0, 0},
+        {"last frame", handBuilt, 4, 0},
+        {"ID3v2.3 and ID3v1 from another program", ReadFileBytes(CorpusFile("mp3/mutagen__silence-44-s.mp3")), 4, 0},
         {"picture among lyrics and URL frames",
-         ReadFileBytes(CorpusFile("mp3/mp3agic__v1andv23tagswithalbumimage.mp3")), 13},
-        {"ID3v1 only: the rest moves into a new ID3v2 tag", ReadFileBytes(CorpusFile("mp3/mp3agic__v1tag.mp3")), 0},
+         ReadFileBytes(CorpusFile("mp3/mp3agic__v1andv23tagswithalbumimage.mp3")), 13, 0},
+        {"ID3v1 only: the rest moves into a new ID3v2 tag", ReadFileBytes(CorpusFile("mp3/mp3agic__v1tag.mp3")), 0, 0},
+        {"ID3v2.2 tag rewritten as 2.3", ReadFileBytes(CorpusFile("mp3/mutagen__id3v22-test.mp3")), 2, 1},
+        // Unicode frames stay.
+        {"UTF-16 frames without an ID3v1 tag", ReadFileBytes(CorpusFile("mp3/mutagen__vbri.mp3")), 0, 1},
     };
     for (const auto& c : cases) {
         const std::string path = dir.Write("song.mp3", c.bytes);
@@ -137,11 +151,13 @@ TEST(DeleteTagFrame, RemovesExactlyTheChosenFrame) {
         expected.erase(expected.begin() + c.index);
 
         ASSERT_EQ(DeleteTagFrame(path, c.index), 0) << c.name;
-        EXPECT_EQ(List(path), expected) << c.name;
+        std::vector<CTagFrame> after = List(path);
+        ASSERT_EQ(after.size(), expected.size() + c.addedByV1) << c.name;
+        after.resize(expected.size());
+        EXPECT_EQ(after, expected) << c.name;
         const std::string bytes = ReadFileBytes(path);
         EXPECT_EQ(bytes.compare(0, 4, "ID3\x03"), 0) << c.name;
         EXPECT_EQ(bytes.compare(bytes.size() - 128, 3, "TAG"), 0) << c.name;
-        EXPECT_EQ(Count(bytes, "TAG"), 1u) << c.name;
     }
 }
 
@@ -155,6 +171,7 @@ TEST(DeleteTagFrame, DeletingTheOnlyFrameDropsTheId3v2TagAndKeepsTheAudio) {
 }
 
 TEST(DeleteTagFrame, RefusalsLeaveTheFileByteForByte) {
+    constexpr int32_t kAnyFailure = INT32_MIN;
     CTempDir dir;
     const std::string tagged = Tag({Frame("TIT2", Latin1("Old")), Frame("TPE1", Latin1("Artist"))}) + Audio();
     const struct {
@@ -175,10 +192,19 @@ TEST(DeleteTagFrame, RefusalsLeaveTheFileByteForByte) {
          Tag({Frame("TIT2", Latin1("Four"), 4), Frame("APIC", PictureBody(), 4)}, 4) + Audio() +
              V1("V1", "", 1, 1),
          0644, 0, eInvalidData},
-        // The library reads this version 2.2 tag but loses most of its frames
-        // when it renders them as version 2.3; the read-back catches that.
-        {"version 2.2 frames the library would lose", ReadFileBytes(CorpusFile("mp3/taglib__itunes10.mp3")), 0644, 0,
-         eUnspecified},
+        // Merging the ID3v1 comment rewrites a v2 frame: written back, the
+        // file would lose that frame's own text, or get garbled UTF-16.
+        {"ID3v2 comment the ID3v1 comment would overwrite",
+         Tag({Frame("TIT2", Latin1("Title")), Frame("COMM", std::string("\0engID3v1 Comment\0own text", 23))}) +
+             Audio() + V1WithComment("v1 text"),
+         0644, 0, eInvalidData},
+        {"UTF-16 comment descriptions the merge would garble",
+         ReadFileBytes(CorpusFile("mp3/mp3agic__v1andv23tagswithalbumimage-utf16le.mp3")), 0644, 0, eInvalidData},
+        // Unknown version 2.2 frames are rendered with garbage identifiers,
+        // after which the library loses the frames behind them; caught either
+        // before the update or when the copy is read back.
+        {"version 2.2 frames the library would garble", ReadFileBytes(CorpusFile("mp3/taglib__itunes10.mp3")), 0644,
+         0, kAnyFailure},
     };
     for (const auto& c : cases) {
         const std::string path = dir.File("f.mp3");
@@ -187,7 +213,12 @@ TEST(DeleteTagFrame, RefusalsLeaveTheFileByteForByte) {
             dir.Write("f.mp3", c.bytes);
             chmod(path.c_str(), c.mode);
         }
-        EXPECT_EQ(DeleteTagFrame(path, c.index), c.code) << c.name;
+        const int32_t code = DeleteTagFrame(path, c.index);
+        if (c.code == kAnyFailure) {
+            EXPECT_NE(code, 0) << c.name;
+        } else {
+            EXPECT_EQ(code, c.code) << c.name;
+        }
         if (c.bytes.empty()) {
             EXPECT_FALSE(FileExists(path.c_str())) << c.name;
         } else {
@@ -231,7 +262,10 @@ TEST(DeleteTagFrame, EveryCorpusFileLosesOneFrameOrStaysUntouched) {
         if (code == 0) {
             ++deleted;
             before.erase(before.begin());
-            EXPECT_EQ(List(path), before) << source;
+            std::vector<CTagFrame> after = List(path);
+            ASSERT_GE(after.size(), before.size()) << source;
+            after.resize(before.size());  // the rewritten ID3v1 tag may add its comment
+            EXPECT_EQ(after, before) << source;
         } else {
             EXPECT_EQ(ReadFileBytes(path), original) << source << " code " << code;
         }
