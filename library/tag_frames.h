@@ -27,10 +27,12 @@ struct CTagFrame {
 [[nodiscard]] int32_t ListTagFrames(const std::string& path, std::vector<CTagFrame>& frames);
 
 // Removes frame index (from 0, in the order of ListTagFrames) and writes the
-// tag back with every tag kind: the ID3v2 tag (revision 2.3) and the ID3v1
-// tag rendered from the remaining frames. Returns 0 when the file holds the
-// remaining frames exactly; otherwise an error code and the file stays as it
-// was: -50 index out of range, and the refusals of WriteTags (-43 vanished,
-// -45 read-only, -68 a tag the library would destroy, -1 when the rewritten
-// tag does not read back as the remaining frames).
+// tag back with every tag kind: the ID3v2 tag (revision 2.3) holding all the
+// remaining frames, also those that came from the appended tags, and the
+// ID3v1 tag rendered from them. Returns 0 when the new ID3v2 tag holds exactly
+// the remaining frames over the same audio; otherwise an error code and the
+// file stays as it was: -50 index out of range, the refusals of WriteTags
+// (-43 vanished, -45 read-only, -68 a tag the library would destroy), -68 also
+// when merging the ID3v1 tag rewrites one of the ID3v2 frames, -1 when the
+// rewritten tag does not read back as the remaining frames.
 [[nodiscard]] int32_t DeleteTagFrame(const std::string& path, int32_t index);
