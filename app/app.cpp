@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fileops/itunes.h"
 #include "foundation/clock.h"
 #include "foundation/text.h"
 #include "identify/account.h"
@@ -44,6 +45,9 @@ void CApp::Startup() {
     else
         LoadPrefs(prefs, shell_, paths_.prefsPath.c_str());
     UpdateControls();
+    // A companion script that is installed is refreshed with this version's.
+    if (prefs.iTunesScriptMenu && CompanionScript(ECompanionOp::Query, true, shell_))
+        CompanionScript(ECompanionOp::Install, true, shell_);
     cache->LoadCache();
     const bool noAccount = prefs.userName[0] == '\0' && prefs.password[0] == '\0';
     if (noAccount || prefs.identificationsLeft == 0) {
@@ -51,6 +55,7 @@ void CApp::Startup() {
     } else if (!prefs.introAccount && !reloginJob) {
         StartStoredLogin();
     }
+    ApplicationActivated();
 }
 
 void CApp::StartStoredLogin() {

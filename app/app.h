@@ -89,6 +89,9 @@ public:
     // RENB: renames the selected songs' files through renameWindow (nothing
     // without one); returns when the window's modal run has ended.
     void RenameSelected();
+    // The application came to the front (and once at start-up): files handed
+    // over by the companion script are added, then identified.
+    void ApplicationActivated();
 
     // SAVE (selected songs) and SAVA (all songs): saves the modified ones on
     // a worker; false, doing nothing, while any long operation or

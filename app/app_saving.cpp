@@ -11,9 +11,9 @@ namespace {
 constexpr char kSaveSheet[] = "SaveProgress";
 
 // The files that could not be saved, one line each with the reason.
-std::string FailureList(const std::vector<CSaveFailure>& failures) {
+std::string FailureList(const std::vector<CSaveResult>& failures) {
     std::string lines;
-    for (const CSaveFailure& failure : failures) {
+    for (const CSaveResult& failure : failures) {
         if (!lines.empty()) lines += '\n';
         lines += std::string(failure.song->FileName()) + ": " + ErrorMessage(failure.code);
     }
@@ -64,13 +64,20 @@ void CApp::SaveStep() {
     }
     if (!saveDone) return;
 
-    savedSongs = run.TakeFinished();
+    std::vector<CSaveResult> failures;
+    for (const CSaveResult& result : run.TakeResults()) {
+        if (result.code != 0) {
+            failures.push_back(result);
+            continue;
+        }
+        ApplySaved(result);
+        savedSongs.push_back(result.song);
+    }
     for (CSong* song : savedSongs) {
         song->RecomputeModified();
         shell_.RefreshSongRow(song);
     }
     savedSongs.clear();
-    const std::vector<CSaveFailure> failures = run.TakeFailures();
     saving = false;
     saveDone = false;
     showSaveSheet = false;
@@ -98,10 +105,10 @@ void CApp::SaveStep() {
 
 bool CApp::SaveOneSong(CSong& song) {
     if (saving || renaming || findingDuplicates) return false;
-    const int32_t code = SaveSong(song, prefs.notifyItunesOnSave != 0, nullptr);
-    if (code != 0)
-        shell_.Alert("One song could not be saved.", FailureList({{&song, code}}));
+    const CSaveResult result = WriteSong(song, prefs.notifyItunesOnSave != 0, nullptr);
+    ApplySaved(result);
+    if (result.code != 0) shell_.Alert("One song could not be saved.", FailureList({result}));
     shell_.RefreshSongRow(&song);
     UpdateControls();
-    return code == 0;
+    return result.code == 0;
 }

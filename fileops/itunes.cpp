@@ -91,12 +91,14 @@ bool CompanionScript(ECompanionOp op, bool quiet, IShell& shell) {
     bool result = false;
     const std::string folder = CompanionScriptFolder();
     const std::string path = CompanionScriptPath();
-    if (!MakeDirectories(folder.c_str())) {
+    if (op == ECompanionOp::Query) {
+        // Asking needs no folders to be made.
+        result = access(path.c_str(), F_OK) == 0;
+    } else if (!MakeDirectories(folder.c_str())) {
         code = TranslateErrno(errno != 0 ? errno : -1);
     } else {
         switch (op) {
             case ECompanionOp::Query:
-                result = access(path.c_str(), F_OK) == 0;
                 break;
             case ECompanionOp::Uninstall:
                 try {
@@ -180,7 +182,7 @@ void ProcessRequestFile(const AddItemsFn& addItems, bool& identifyAfterAdd) {
             // A record whose file does not exist is dropped.
         }
     }
-    if (!refs.empty()) addItems(std::move(refs), std::move(ids));
+    if (!refs.empty() && !addItems(std::move(refs), std::move(ids))) return;
 
     // A request that cannot be deleted would be handed over again at every
     // activation; without the flag it at least starts no identification.

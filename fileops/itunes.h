@@ -54,6 +54,7 @@ std::string RequestFilePath();
 // Reads, applies and deletes the request file: clears identifyAfterAdd; when
 // the file is there, hands the records whose files exist to addItems (when
 // there are any), deletes the file and sets identifyAfterAdd. A file that
-// cannot be read, or deleted, is left alone and the flag stays clear.
-using AddItemsFn = std::function<void(std::vector<CFileRef>, std::vector<int32_t>)>;
+// cannot be read or deleted, or whose songs cannot be added now (addItems
+// returns false), is left for the next time and the flag stays clear.
+using AddItemsFn = std::function<bool(std::vector<CFileRef>, std::vector<int32_t>)>;
 void ProcessRequestFile(const AddItemsFn& addItems, bool& identifyAfterAdd);

@@ -186,6 +186,15 @@ void CRenameRun::Join() {
     if (worker_.joinable()) worker_.join();
 }
 
+void CRenameRun::ApplyRenames() {
+    std::vector<std::pair<CSong*, std::string>> done;
+    {
+        std::lock_guard<std::mutex> lock(renamedMutex_);
+        done.swap(renamed_);
+    }
+    for (auto& [song, path] : done) song->fileRef.path = std::move(path);
+}
+
 void CRenameRun::Wake() {
     { std::lock_guard<std::mutex> lock(wakeMutex_); }
     wake_.notify_all();
@@ -249,9 +258,12 @@ bool CRenameRun::RenameFile(CSong& song, const char* requested) {
     }
 
     if (code == 0) {
-        // A rename keeps the file's identity; only the path changes.
-        song.fileRef.path = newPath;
         utimes(newPath.c_str(), nullptr);
+        {
+            // A rename keeps the file's identity; only the path changes.
+            std::lock_guard<std::mutex> lock(renamedMutex_);
+            renamed_.emplace_back(&song, newPath);
+        }
         if (notifyItunes_ && song.iTunesDatabaseId != -1) {
             notifying.store(true, std::memory_order_relaxed);
             RefreshItunesTrack(song.iTunesDatabaseId);

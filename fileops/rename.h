@@ -47,10 +47,15 @@ public:
     void Join();
 
     // Renames one file in its folder (never over an existing file: a taken
-    // name gets " (2).mp3", " (3).mp3" ...). On success the song gets the
-    // new reference and the file the current time. A failure fills the
-    // error texts, waits for the window's answer (resume) and returns false.
+    // name gets " (2).mp3", " (3).mp3" ...). On success the file gets the
+    // current time and the song's new reference waits for ApplyRenames. A
+    // failure fills the error texts, waits for the window's answer (resume)
+    // and returns false.
     bool RenameFile(CSong& song, const char* newName);
+    // Main thread: the renamed songs take their new paths. The worker never
+    // writes a song, so a list repainting meanwhile never reads a path that
+    // is being replaced.
+    void ApplyRenames();
 
     // Window side.
     void Decide(ERenameAction decision);
@@ -81,6 +86,8 @@ private:
 
     std::vector<CSong*> songs_;
     bool notifyItunes_ = true;
+    std::mutex renamedMutex_;
+    std::vector<std::pair<CSong*, std::string>> renamed_;
     std::mutex patternMutex_;
     char pattern_[128] = {};
     std::mutex wakeMutex_;

@@ -44,6 +44,7 @@ void CRenameSession::Run(std::vector<CSong*> songs) {
         run_.Resume();
     }
     run_.Join();
+    run_.ApplyRenames();
     window_.SetBusyCursor(false);
     window_.Close();
 }
@@ -56,6 +57,7 @@ CSong* CRenameSession::CurrentSong() const {
 void CRenameSession::Timer() {
     if (inTimer_) return;
     inTimer_ = true;
+    run_.ApplyRenames();
     window_.SetProgress(run_.index.load(std::memory_order_relaxed), run_.Count(), RenameStatusText(run_));
     window_.ShowBusy(run_.busy.load(std::memory_order_relaxed));
     if (run_.finished.load(std::memory_order_acquire)) {

@@ -13,16 +13,20 @@ bool MarkerDecision(const CSong& song) {
     return shown.title[0] != '\0' && shown.artist[0] != '\0' && shown.album[0] != '\0';
 }
 
-int32_t SaveSong(CSong& song, bool notifyItunes, std::atomic<bool>* notifying) {
-    const CTagValues values = song.DisplayedValues();
-    const bool marker = MarkerDecision(song);
-    if (!song.fileRef.IsSet()) return eFileNotFound;
-    // A failed write changes nothing, so the edits stay to be saved again.
-    const int32_t code = WriteTags(song.fileRef.path, values, marker ? EMarker::Set : EMarker::Remove);
-    if (code != 0) return code;
-    song.markedByApp = marker;
+CSaveResult WriteSong(const CSong& song, bool notifyItunes, std::atomic<bool>* notifying) {
+    CSaveResult result;
+    result.song = const_cast<CSong*>(&song);
+    result.values = song.DisplayedValues();
+    result.marker = MarkerDecision(song);
+    result.fileRef = song.fileRef;
+    if (!song.fileRef.IsSet()) {
+        result.code = eFileNotFound;
+        return result;
+    }
+    result.code = WriteTags(song.fileRef.path, result.values, result.marker ? EMarker::Set : EMarker::Remove);
+    if (result.code != 0) return result;
     try {
-        song.fileRef = MakeFileRef(song.fileRef.path.c_str());
+        result.fileRef = MakeFileRef(song.fileRef.path.c_str());
     } catch (const CError&) {
         // Gone meanwhile: the old reference stays.
     }
@@ -31,9 +35,22 @@ int32_t SaveSong(CSong& song, bool notifyItunes, std::atomic<bool>* notifying) {
         RefreshItunesTrack(song.iTunesDatabaseId);
         if (notifying != nullptr) notifying->store(false, std::memory_order_relaxed);
     }
+    return result;
+}
+
+void ApplySaved(const CSaveResult& result) {
+    if (result.code != 0 || result.song == nullptr) return;
+    CSong& song = *result.song;
+    song.markedByApp = result.marker;
+    song.fileRef = result.fileRef;
     song.modified = false;
-    song.savedTags = values;
-    return 0;
+    song.savedTags = result.values;
+}
+
+int32_t SaveSong(CSong& song, bool notifyItunes, std::atomic<bool>* notifying) {
+    const CSaveResult result = WriteSong(song, notifyItunes, notifying);
+    ApplySaved(result);
+    return result.code;
 }
 
 CSaveRun::~CSaveRun() {
@@ -45,8 +62,7 @@ void CSaveRun::Start(std::vector<CSong*> songs, bool notifyItunes, double now) {
     if (worker_.joinable()) worker_.join();
     songs_ = std::move(songs);
     notifyItunes_ = notifyItunes;
-    finished_.clear();
-    failures_.clear();
+    results_.clear();
     current_.store(0, std::memory_order_relaxed);
     notifying_.store(false, std::memory_order_relaxed);
     stopRequested_.store(false, std::memory_order_relaxed);
@@ -61,12 +77,7 @@ void CSaveRun::Run() {
     current_.store(0, std::memory_order_relaxed);
     for (size_t i = 0; i < songs_.size(); ++i) {
         if (stopRequested_.load(std::memory_order_relaxed)) break;
-        CSong& song = *songs_[i];
-        const int32_t code = SaveSong(song, notifyItunes_, &notifying_);
-        if (code == 0)
-            finished_.push_back(&song);
-        else
-            failures_.push_back({&song, code});
+        results_.push_back(WriteSong(*songs_[i], notifyItunes_, &notifying_));
         current_.store(static_cast<int32_t>(i), std::memory_order_relaxed);
     }
     done_.store(true, std::memory_order_release);
@@ -85,12 +96,7 @@ std::string CSaveRun::ProgressText() const {
     return text;
 }
 
-std::vector<CSong*> CSaveRun::TakeFinished() {
+std::vector<CSaveResult> CSaveRun::TakeResults() {
     if (worker_.joinable()) worker_.join();
-    return std::move(finished_);
-}
-
-std::vector<CSaveFailure> CSaveRun::TakeFailures() {
-    if (worker_.joinable()) worker_.join();
-    return std::move(failures_);
+    return std::move(results_);
 }

@@ -3,15 +3,19 @@
 // its file; songs from the player's library are refreshed there. Several
 // songs are saved on a worker thread; the main thread polls the run.
 //
-// Hand-over: between Start and Done() the worker alone writes the collected
-// songs' savedTags, modified, markedByApp and fileRef, and the run's lists;
-// `done_` is stored with release after the last write and read with acquire.
+// Hand-over: between Start and Done() the worker reads the collected songs
+// (which nobody changes while the run is in progress) and alone writes the
+// run's results; `done_` is stored with release after the last write and
+// read with acquire. The main thread applies the results to the songs.
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "library/file_ref.h"
+#include "library/tag_values.h"
 
 struct CSong;
 
@@ -20,18 +24,25 @@ struct CSong;
 // album, an identified one at least one match.
 bool MarkerDecision(const CSong& song);
 
-// Writes the displayed values and the marker decision into the song's file;
-// then the song gets a fresh file reference, the player refreshes its track
-// (notifyItunes and a database ID; notifying is set meanwhile when given),
-// modified is cleared and savedTags takes the written values. Returns 0, or
-// the error code of a write that failed, in which case the song is left
-// exactly as it was.
-int32_t SaveSong(CSong& song, bool notifyItunes, std::atomic<bool>* notifying);
-
-struct CSaveFailure {
+// What saving one song wrote, for the song to take over.
+struct CSaveResult {
     CSong* song = nullptr;
-    int32_t code = 0;
+    int32_t code = 0;  // 0: written; else the write's error code
+    CTagValues values{};
+    bool marker = false;
+    CFileRef fileRef;  // made anew from the path after writing
 };
+
+// Writes the displayed values and the marker decision into the song's file,
+// then asks the player to refresh its track (notifyItunes and a database ID;
+// notifying is set meanwhile when given). Reads the song, never writes it.
+CSaveResult WriteSong(const CSong& song, bool notifyItunes, std::atomic<bool>* notifying);
+// Main thread: a written song takes its new reference and marker, modified is
+// cleared and savedTags takes the written values. A failed write changes
+// nothing, so the edits stay to be saved again.
+void ApplySaved(const CSaveResult& result);
+// Both, for one song on the main thread. Returns 0 or the write's error code.
+int32_t SaveSong(CSong& song, bool notifyItunes, std::atomic<bool>* notifying);
 
 class CSaveRun {
 public:
@@ -61,10 +72,8 @@ public:
     // "Song %d of %d saved. Notifying iTunes..." or "Saving song %d of %d...".
     std::string ProgressText() const;
 
-    // After Done(): waits for the worker; the songs saved, in order, and the
-    // songs whose files could not be written.
-    std::vector<CSong*> TakeFinished();
-    std::vector<CSaveFailure> TakeFailures();
+    // After Done(): waits for the worker; one result per song handled, in order.
+    std::vector<CSaveResult> TakeResults();
 
     // Whether the front end shows the sheet now (main thread only).
     bool sheetShown = false;
@@ -74,8 +83,7 @@ private:
 
     std::vector<CSong*> songs_;
     bool notifyItunes_ = true;
-    std::vector<CSong*> finished_;
-    std::vector<CSaveFailure> failures_;
+    std::vector<CSaveResult> results_;
     std::atomic<int32_t> current_{0};
     std::atomic<bool> notifying_{false};
     std::atomic<bool> stopRequested_{false};

@@ -98,6 +98,7 @@ TEST_F(RenameFileTest, TakenNamesGetACounterAndNothingIsReplaced) {
         CSong& song = f.AddSong("song.mp3", "mp3 bytes");
         const ino_t inode = song.fileRef.inode;
         ASSERT_TRUE(run.RenameFile(song, c.request));
+        run.ApplyRenames();
         EXPECT_EQ(song.fileRef.path, f.dir.File(std::string("music/") + c.result));
         EXPECT_EQ(song.fileRef.inode, inode);
         EXPECT_EQ(ReadFileBytes(song.fileRef.path), "mp3 bytes");
@@ -111,6 +112,7 @@ TEST_F(RenameFileTest, NameTooLongForTheFileSystemIsCutOnACharacterBeforeTheExte
     request += std::string(300, '\xe9');  // 601 bytes in UTF-8
     request += ".mp3";
     ASSERT_TRUE(run.RenameFile(song, request.c_str()));
+    run.ApplyRenames();
     const std::string name = Name(song);
     EXPECT_LE(name.size(), 255u);
     EXPECT_GE(name.size(), 253u);
@@ -129,6 +131,7 @@ TEST_F(RenameFileTest, RenamedSongFromThePlayerIsRefreshedThereAndTheFileTouched
     run.Join();
     ASSERT_TRUE(run.RenameFile(fromItunes, "A.mp3"));
     ASSERT_TRUE(run.RenameFile(local, "B.mp3"));
+    run.ApplyRenames();
     ASSERT_EQ(desktop.Scripts().size(), 1u);
     EXPECT_EQ(desktop.Scripts()[0],
               "tell application \"iTunes\"\nrefresh (first file track of library playlist 1 whose database ID is "
