@@ -48,7 +48,31 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 int32_t MapCurlError(CURLcode code, CURL* curl) {
-    switch (code) {
+    long osErrno = 0;
+    if (code == CURLE_COULDNT_CONNECT || code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR)
+        curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osErrno);
+    return TransferErrorCode(code, osErrno);
+}
+
+struct SCurlDeleter {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct SSlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+}  // namespace
+
+void InitTransferLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        InitCryptoLibrary();
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+}
+
+int32_t TransferErrorCode(int curlCode, long osErrno) {
+    switch (static_cast<CURLcode>(curlCode)) {
         case CURLE_OK:
             return 0;
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -62,26 +86,14 @@ int32_t MapCurlError(CURLcode code, CURL* curl) {
             return eInvalidData;
         case CURLE_COULDNT_CONNECT:
         case CURLE_SEND_ERROR:
-        case CURLE_RECV_ERROR: {
-            long osErrno = 0;
-            curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osErrno);
+        case CURLE_RECV_ERROR:
             if (osErrno != 0) return static_cast<int32_t>(osErrno);
             break;
-        }
         default:
             break;
     }
-    return CUrlAccessJob::kErrorBase - static_cast<int32_t>(code);
+    return CUrlAccessJob::kErrorBase - static_cast<int32_t>(curlCode);
 }
-
-struct SCurlDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct SSlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-}  // namespace
 
 CUrlAccessJob* CUrlAccessJob::Launch(CHttpRequest* request) {
     std::unique_ptr<CUrlAccessJob> job(new CUrlAccessJob());
@@ -104,11 +116,7 @@ CUrlAccessJob* CUrlAccessJob::Launch(CHttpRequest* request) {
 }
 
 int32_t CUrlAccessJob::Transfer(std::string& body, std::string& headerText) {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        InitCryptoLibrary();
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-    });
+    InitTransferLibrary();
 
     std::unique_ptr<CURL, SCurlDeleter> curl(curl_easy_init());
     if (!curl) return eOutOfMemory;

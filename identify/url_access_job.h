@@ -56,3 +56,9 @@ private:
     bool followRedirects_ = true;
     int32_t maxRedirects_ = 0;
 };
+
+// Initialises the transfer library once per process; any thread.
+void InitTransferLibrary();
+// The error code for a transfer library result (0 for success). osErrno is
+// the system error the library recorded for a failed connect, send or receive.
+int32_t TransferErrorCode(int curlCode, long osErrno);
