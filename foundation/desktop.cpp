@@ -1,5 +1,8 @@
 #include "foundation/desktop.h"
 
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -62,6 +65,25 @@ void IDesktop::RevealFile(const std::string& path) {
 bool IDesktop::Launch(const std::vector<std::string>& argv) {
     if (argv.empty()) return false;
     return SpawnBackground("exec \"$@\"", argv, "command -v \"$1\" >/dev/null 2>&1");
+}
+
+bool IDesktop::OpenUrl(const std::string& url) {
+    if (url.empty()) return false;
+    return SpawnBackground("exec xdg-open \"$1\"", {url}, "command -v xdg-open >/dev/null 2>&1");
+}
+
+bool IDesktop::NetworkAvailable() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool found = false;
+    for (const ifaddrs* item = list; item != nullptr && !found; item = item->ifa_next) {
+        if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_INET) continue;
+        if ((item->ifa_flags & IFF_UP) == 0 || (item->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        const auto* address = reinterpret_cast<const sockaddr_in*>(item->ifa_addr);
+        found = address->sin_addr.s_addr != 0;
+    }
+    freeifaddrs(list);
+    return found;
 }
 
 IDesktop& Desktop() {

@@ -24,6 +24,12 @@ public:
     // Starts a program found on PATH with the arguments, detached (not waited
     // for, never a zombie). False when it could not be started.
     virtual bool Launch(const std::vector<std::string>& argv);
+
+    // Opens a web page in the user's browser (xdg-open). Does not wait.
+    virtual bool OpenUrl(const std::string& url);
+
+    // Some interface other than loopback is up with an IPv4 address.
+    virtual bool NetworkAvailable();
 };
 
 IDesktop& Desktop();
