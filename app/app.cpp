@@ -83,8 +83,6 @@ void CApp::Tick() {
     DrawerButtonStep();
 }
 
-void CApp::VersionCheckStep() {}
-
 void CApp::IntroRequestStep() {
     if (introRequest) PollIntroRequest(*this);
 }
@@ -251,6 +249,9 @@ bool CApp::HandleCommand(CommandId command) {
             return true;
         case Cmd("pref"):
             shell_.OpenPreferences();
+            return true;
+        case Cmd("hUpd"):
+            StartVersionCheck(true);
             return true;
         case Cmd("CHNW"):
             prefs.autoVersionCheck = prefs.autoVersionCheck ? 0 : 1;

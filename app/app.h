@@ -26,6 +26,8 @@
 #include "identify/id_job.h"
 #include "library/add_songs.h"
 #include "library/song_list.h"
+#include "update/updater.h"
+#include "update/version_check.h"
 
 // Main-window commands are four-character codes.
 using CommandId = uint32_t;
@@ -102,6 +104,14 @@ public:
     // The inspector's save button: the song, modified or not, at once.
     // False (after telling the user) when its file could not be written.
     bool SaveOneSong(CSong& song);
+
+    // Version check: automatic (every tick) or asked for by the user (hUpd).
+    void StartVersionCheck(bool manual);
+    // Reports a finished check and offers the download.
+    void FinishVersionCheck();
+    // The folder choice and the modal download window; needs updaterWindow.
+    void DownloadUpdate(const std::string& title, const std::string& url, const std::string& releaseNotes,
+                        int64_t expectedSize);
 
     // Adding, duplicates, saving or renaming runs (identification aside).
     bool LongOperationRuns() const;
@@ -182,6 +192,13 @@ public:
     std::unique_ptr<CReloginJob> reloginJob;
     bool introLoginFailed = false;
     bool serverDown = false;
+
+    // Version check: 0 none yet, 1 checking, 2 up to date, 3 another version.
+    int32_t versionCheckState = 0;
+    bool manualCheck = false;
+    std::unique_ptr<CVersionCheck> versionCheck;
+    IUpdaterWindow* updaterWindow = nullptr;  // installed by a front end with windows
+    std::unique_ptr<CUpdater> updater;        // the last download
 
 private:
     // Tick steps, in their order.
