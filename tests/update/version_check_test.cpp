@@ -152,16 +152,21 @@ TEST_F(VersionCheck, AutomaticCheckWaitsForItsConditions) {
         app->versionCheck.reset();
         return started;
     };
-    EXPECT_FALSE(startsAt(14, [] {}));
-    EXPECT_TRUE(startsAt(15, [] {}));
-    EXPECT_FALSE(startsAt(60, [&] { app->prefs.autoVersionCheck = 0; }));
-    EXPECT_FALSE(startsAt(60, [&] { app->prefsWindowShown = true; }));
-    EXPECT_FALSE(startsAt(60, [&] { app->identifying = true; }));
-    EXPECT_FALSE(startsAt(60, [&] { app->adding = true; }));
-    EXPECT_FALSE(startsAt(60, [&] { app->findingDuplicates = true; }));
-    EXPECT_FALSE(startsAt(60, [&] { app->saving = true; }));
-    EXPECT_FALSE(startsAt(60, [&] { app->prefs.nextVersionCheck = static_cast<int32_t>(kLaunch + 61); }));
-    EXPECT_TRUE(startsAt(60, [&] { app->prefs.nextVersionCheck = static_cast<int32_t>(kLaunch + 60); }));
+    {
+        // Checks started here are dropped at once; they must not reach the server.
+        const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/v";
+        CScopedEnv nowhere("MELODEX_VERSION_URL", closed.c_str());
+        EXPECT_FALSE(startsAt(14, [] {}));
+        EXPECT_TRUE(startsAt(15, [] {}));
+        EXPECT_FALSE(startsAt(60, [&] { app->prefs.autoVersionCheck = 0; }));
+        EXPECT_FALSE(startsAt(60, [&] { app->prefsWindowShown = true; }));
+        EXPECT_FALSE(startsAt(60, [&] { app->identifying = true; }));
+        EXPECT_FALSE(startsAt(60, [&] { app->adding = true; }));
+        EXPECT_FALSE(startsAt(60, [&] { app->findingDuplicates = true; }));
+        EXPECT_FALSE(startsAt(60, [&] { app->saving = true; }));
+        EXPECT_FALSE(startsAt(60, [&] { app->prefs.nextVersionCheck = static_cast<int32_t>(kLaunch + 61); }));
+        EXPECT_TRUE(startsAt(60, [&] { app->prefs.nextVersionCheck = static_cast<int32_t>(kLaunch + 60); }));
+    }
 
     // One automatic check, then none within the hour.
     app->versionCheckState = 0;
