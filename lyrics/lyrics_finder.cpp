@@ -62,6 +62,8 @@ std::string NameInside(const char* text, const char* open, const char* close) {
     return Decoded(Between(from, to, "<name>", "</name>", kNameSize).c_str(), kNameSize);
 }
 
+bool NothingToSearch(const CTagValues& values) { return values.title[0] == '\0' && values.artist[0] == '\0'; }
+
 }  // namespace
 
 CLyricsFinder::CLyricsFinder(ILyricsWindow& window) : window_(window) {}
@@ -132,12 +134,12 @@ void CLyricsFinder::Find() {
 }
 
 void CLyricsFinder::StartASearch() {
-    const CTagValues& values = song_->DisplayedValues();
     // Nothing to search for: say so rather than spin until the window closes.
-    if (values.title[0] == '\0' && values.artist[0] == '\0') {
+    if (song_ == nullptr || NothingToSearch(song_->DisplayedValues())) {
         ShowNoLyrics();
         return;
     }
+    const CTagValues& values = song_->DisplayedValues();
     char body[kRequestTextSize];
     CopyBounded(body, sizeof body, "act=query&");
     if (values.artist[0] != '\0') {
@@ -155,11 +157,11 @@ void CLyricsFinder::StartASearch() {
 }
 
 void CLyricsFinder::StartBSearch() {
-    const CTagValues& values = song_->DisplayedValues();
-    if (values.title[0] == '\0' && values.artist[0] == '\0') {
+    if (song_ == nullptr || NothingToSearch(song_->DisplayedValues())) {
         Finish();
         return;
     }
+    const CTagValues& values = song_->DisplayedValues();
     char url[kRequestTextSize];
     CopyBounded(url, sizeof url, (ConfigValue(EConfigKey::LyricsBHost) + "/api_search.php?auth=").c_str());
     AppendBounded(url, sizeof url, kServiceKey);

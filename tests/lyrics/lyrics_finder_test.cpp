@@ -212,6 +212,11 @@ TEST_F(LyricsFinder, NothingFoundShowsTheNoLyricsState) {
         EXPECT_FALSE(window.visibleOf["FIND"] || window.visibleOf["FPRO"] || window.visibleOf["WHEE"]);
         EXPECT_TRUE(finder.Results().empty());
     }
+    // A search before any song was given ends the same way.
+    CLyricsFinder unopened{window};
+    window.textOf.clear();
+    unopened.HandleCommand(FourCharCode("FIND"));
+    EXPECT_EQ(window.textOf["FRES"], "No lyrics found.");
 }
 
 TEST_F(LyricsFinder, NextAndPreviousWrapAround) {
