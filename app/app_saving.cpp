@@ -38,8 +38,10 @@ bool CApp::SaveSongs(bool selectedOnly) {
         for (CSong& song : songs)
             if (song.modified) chosen.push_back(&song);
     }
-    saveRun->Start(std::move(chosen), prefs.notifyItunesOnSave != 0, Clock().Now());
+    // The controls read every song's modified flag, which the worker writes:
+    // they are computed before it starts.
     UpdateControls();
+    saveRun->Start(std::move(chosen), prefs.notifyItunesOnSave != 0, Clock().Now());
     return true;
 }
 
