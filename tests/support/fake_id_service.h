@@ -43,10 +43,12 @@ public:
 private:
     CFakeResponse Handle(const std::string& request);
 
-    CFakeHttpServer server_;
     mutable std::mutex mutex_;
     std::vector<SIdServiceRequest> requests_;
     std::deque<CFakeResponse> searches_;
     CFakeResponse relogin_ = CFakeResponse::Plain(200, "requests_available=10\n");
     CFakeResponse intro_ = CFakeResponse::Plain(404, "");
+    // Last, so that it is destroyed first: its serving threads read the
+    // members above until it has stopped.
+    CFakeHttpServer server_;
 };
