@@ -6,6 +6,7 @@
 
 #include "cli/cli_context.h"
 #include "cli/command.h"
+#include "foundation/detached_thread.h"
 #include "foundation/errors.h"
 
 namespace {
@@ -263,8 +264,7 @@ long long ParseInteger(const std::string& text, long long min, long long max, co
     return value;
 }
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+int RunMain(const std::vector<std::string>& args) {
     CCliContext context;
     try {
         if (args.empty()) {
@@ -279,4 +279,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "melodex-cli: %s\n", error.what());
         return kExitFailure;
     }
+}
+
+int main(int argc, char** argv) {
+    const int status = RunMain(std::vector<std::string>(argv + 1, argv + argc));
+    // Connections and jobs let go by the application end on their own
+    // threads; exit handlers must not run under them.
+    WaitForDetachedThreads(10000);
+    return status;
 }
