@@ -8,6 +8,7 @@
 #include "foundation/clock.h"
 #include "foundation/errors.h"
 #include "foundation/files.h"
+#include "foundation/latin1.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ void CApp::TrashSelected() {
                 stayed = true;
             } else {
                 // The song stays; the remaining songs are still offered.
-                shell_.Alert("Could not move \"" + std::string(song->FileName()) + "\" to the Trash.",
+                shell_.Alert("Could not move \"" + DecodeUtf8ToLatin1(song->FileName()) + "\" to the Trash.",
                              ErrorMessage(error.code));
             }
         }

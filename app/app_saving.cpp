@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "foundation/clock.h"
 #include "foundation/errors.h"
+#include "foundation/latin1.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ std::string FailureList(const std::vector<CSaveResult>& failures) {
     std::string lines;
     for (const CSaveResult& failure : failures) {
         if (!lines.empty()) lines += '\n';
-        lines += std::string(failure.song->FileName()) + ": " + ErrorMessage(failure.code);
+        lines += DecodeUtf8ToLatin1(failure.song->FileName()) + ": " + ErrorMessage(failure.code);
     }
     return lines;
 }

@@ -1,5 +1,6 @@
 #include "fileops/delete_window.h"
 
+#include "foundation/latin1.h"
 #include "foundation/shell.h"
 #include "foundation/text.h"
 #include "library/song.h"
@@ -7,7 +8,7 @@
 CDeleteQuestion MakeDeleteQuestion(CSong& song) {
     CDeleteQuestion question;
     question.song = &song;
-    question.fileName = song.FileName();
+    question.fileName = DecodeUtf8ToLatin1(song.FileName());
     char text[32];
     FormatBounded(text, sizeof text, "%02d:%02d", song.lengthSeconds / 60, song.lengthSeconds % 60);
     question.length = text;

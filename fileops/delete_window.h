@@ -13,7 +13,7 @@ enum class EDeleteChoice { Delete, Skip, DeleteAll, Cancel };
 
 struct CDeleteQuestion {
     CSong* song = nullptr;
-    std::string fileName;  // the file system's bytes
+    std::string fileName;  // as application text (ISO-8859-1)
     std::string length;    // "%02d:%02d"
     std::string rate;      // "%d kHz"
 };

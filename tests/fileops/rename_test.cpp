@@ -149,6 +149,7 @@ public:
         ERenameAction decision;
         std::optional<std::string> typedName = {};
         std::optional<int> preset = {};
+        std::optional<std::string> typedPattern = {};  // typed, and left with the focus
     };
     struct Prompt {
         std::string current;
@@ -167,6 +168,10 @@ public:
                 prompts.push_back({current_, newName_});
                 if (step.preset) session.Preset(*step.preset);
                 if (step.typedName) newName_ = *step.typedName;
+                if (step.typedPattern) {
+                    pattern_ = *step.typedPattern;
+                    patternFocus_ = true;
+                }
                 switch (step.decision) {
                     case ERenameAction::Rename: session.Rename(); break;
                     case ERenameAction::Skip: session.Skip(); break;
@@ -196,9 +201,9 @@ public:
     std::string NewName() const override { return newName_; }
     void SetPattern(const std::string& pattern) override { pattern_ = pattern; }
     std::string Pattern() const override { return pattern_; }
-    bool PatternHasFocus() const override { return false; }
-    void FocusNewName() override {}
-    void FocusPattern() override {}
+    bool PatternHasFocus() const override { return patternFocus_; }
+    void FocusNewName() override { patternFocus_ = false; }
+    void FocusPattern() override { patternFocus_ = true; }
     int ShowError(const std::string& message, const std::string& detail) override {
         errors.push_back(message + detail);
         const int answer = errorAnswers.empty() ? 0 : errorAnswers.front();
@@ -220,6 +225,7 @@ public:
 private:
     bool ended_ = false;
     bool decisionsEnabled_ = false;
+    bool patternFocus_ = false;
     std::string current_;
     std::string newName_;
     std::string pattern_;
@@ -279,6 +285,19 @@ TEST_F(RenameSessionTest, RenameAllUsesTheEditedFirstNameThenThePattern) {
     EXPECT_STREQ(app.prefs.renamePattern, "%title");
     EXPECT_EQ(window.cancelTitles.back(), "Stop");
     EXPECT_EQ(window.sizes.back(), (std::pair<int, int>{472, 46}));
+}
+
+TEST_F(RenameSessionTest, AnEditedPatternStillInItsFieldIsAppliedBeforeRenaming) {
+    CSong& a = Tagged("a.mp3", "Artist", "Title");
+    CSong& b = Tagged("b.mp3", "Other", "Song");
+    app.SetSelection({&a, &b});
+    window.steps = {{E::Rename, std::nullopt, std::nullopt, std::string("%title (%artist)")}, {E::Rename}};
+    app.HandleCommand(Cmd("RENB"));
+    EXPECT_EQ(Name(a), "Title (Artist).mp3");
+    EXPECT_STREQ(app.prefs.renamePattern, "%title (%artist)");
+    ASSERT_EQ(window.prompts.size(), 2u);
+    EXPECT_EQ(window.prompts[1].proposal, "Song (Other).mp3");  // the next question uses it too
+    EXPECT_EQ(Name(b), "Song (Other).mp3");
 }
 
 TEST_F(RenameSessionTest, StopDuringRenameAllFinishesTheFileInProgress) {
