@@ -39,8 +39,8 @@ bool CApp::SaveSongs(bool selectedOnly) {
         for (CSong& song : songs)
             if (song.modified) chosen.push_back(&song);
     }
-    // The controls read every song's modified flag, which the worker writes:
-    // they are computed before it starts.
+    // The worker only reads the songs (the results are applied when the run
+    // ends), so the controls may read them at any time.
     UpdateControls();
     saveRun->Start(std::move(chosen), prefs.notifyItunesOnSave != 0, Clock().Now());
     return true;
