@@ -22,6 +22,9 @@ SCommand CacheShowCommand();
 SCommand CacheClearCommand();
 SCommand LoginCommand();
 SCommand IntroCommand();
+SCommand LyricsCommand();
+SCommand CheckUpdateCommand();
+SCommand DownloadUpdateCommand();
 
 const std::vector<SCommand>& Commands() {
     static const std::vector<SCommand> commands = {
@@ -38,6 +41,7 @@ const std::vector<SCommand>& Commands() {
         RenameCommand(),
         DupesCommand(),
         TrashCommand(),
+        LyricsCommand(),
         PlaylistsCommand(),
         ImportCommand(),
         PrefsShowCommand(),
@@ -46,6 +50,8 @@ const std::vector<SCommand>& Commands() {
         CacheClearCommand(),
         LoginCommand(),
         IntroCommand(),
+        CheckUpdateCommand(),
+        DownloadUpdateCommand(),
     };
     return commands;
 }
