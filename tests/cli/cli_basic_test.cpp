@@ -40,6 +40,9 @@ TEST(CliHelp, ListsEveryCommandAndEachCommandDescribesItsOptions) {
         {{"cache", "clear"}, "cache clear"},
         {{"login"}, "login"},
         {{"intro"}, "intro"},
+        {{"lyrics"}, "[--save N] FILE"},
+        {{"check-update"}, "check-update"},
+        {{"download-update"}, "download-update DIR"},
     };
     for (const auto& c : commands) {
         std::string name = c.command[0];
