@@ -13,6 +13,8 @@
 #include "foundation/errors.h"
 #include "foundation/files.h"
 #include "foundation/platform_paths.h"
+#include "library/song.h"
+#include "library/tags.h"
 
 namespace {
 
@@ -139,4 +141,15 @@ bool CheckMp3File(CCliContext& context, const std::string& path) {
         return false;
     }
     return true;
+}
+
+void SongFromFile(CCliContext& context, const std::string& path, CSong& song) {
+    try {
+        song.fileRef = MakeFileRef(path.c_str());
+    } catch (const CError& error) {
+        context.Abort(path, ErrorMessage(error.code));
+    }
+    const CFileTags tags = ReadTags(path);
+    song.tags = song.savedTags = tags.values;
+    song.markedByApp = tags.marked;
 }

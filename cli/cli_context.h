@@ -63,6 +63,12 @@ private:
 // Thrown by Abort: unwinds to main, which writes the result so far.
 struct CCommandAborted {};
 
+struct CSong;
+
+// Fills song as adding the file would: its identity and its tag values. A
+// file whose identity cannot be read ends the command.
+void SongFromFile(CCliContext& context, const std::string& path, CSong& song);
+
 // Checks that path names a regular file that can be read; reports the
 // failure and returns false otherwise.
 bool CheckReadableFile(CCliContext& context, const std::string& path);

@@ -8,10 +8,8 @@
 #include "audio/token.h"
 #include "cli/cli_context.h"
 #include "cli/command.h"
-#include "foundation/errors.h"
 #include "identify/id_query.h"
 #include "library/song.h"
-#include "library/tags.h"
 
 namespace {
 
@@ -41,16 +39,8 @@ void RunQuery(CCliContext& context, const SArgs& args) {
     context.LoadSettings();
     const CPrefs& prefs = context.App().prefs;
 
-    // The song as adding it would make it: its identity and the tag values.
     CSong song;
-    try {
-        song.fileRef = MakeFileRef(path.c_str());
-    } catch (const CError& error) {
-        context.Abort(path, ErrorMessage(error.code));
-    }
-    const CFileTags tags = ReadTags(path);
-    song.tags = song.savedTags = tags.values;
-    song.markedByApp = tags.marked;
+    SongFromFile(context, path, song);
 
     char digest[kDigestTextSize];
     int32_t fileSize = 0, seconds = 0, bitrate = 0;

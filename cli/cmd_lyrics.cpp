@@ -5,9 +5,7 @@
 #include "cli/cli_context.h"
 #include "cli/command.h"
 #include "foundation/clock.h"
-#include "foundation/errors.h"
 #include "library/song.h"
-#include "library/tags.h"
 #include "lyrics/lyrics_finder.h"
 
 namespace {
@@ -45,15 +43,8 @@ void RunLyrics(CCliContext& context, const SArgs& args) {
     if (const std::string* save = args.Value("save")) saveIndex = ParseInteger(*save, 1, INT32_MAX, "--save");
     if (!CheckMp3File(context, path)) return;
 
-    // The song as adding it would make it: its identity and the tag values.
     CSong song;
-    try {
-        song.fileRef = MakeFileRef(path.c_str());
-    } catch (const CError& error) {
-        context.Abort(path, ErrorMessage(error.code));
-    }
-    const CFileTags tags = ReadTags(path);
-    song.tags = song.savedTags = tags.values;
+    SongFromFile(context, path, song);
     if (song.tags.title[0] == '\0' && song.tags.artist[0] == '\0')
         context.Abort(path, "the song has no title or artist to search for");
 

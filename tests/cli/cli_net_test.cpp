@@ -71,8 +71,8 @@ std::string VersionDocument(const std::string& version, const std::string& url) 
 }
 
 TEST(CliUpdate, ChecksAndDownloadsTheOfferedVersion) {
+    const std::string payload(3000, 'x');  // outlives the server's threads
     CFakeHttpServer server;
-    const std::string payload(3000, 'x');
     server.SetHandler([&](const std::string& request) {
         if (request.find("GET /version.plist") == 0)
             return CFakeResponse::Plain(200, VersionDocument("9.9", server.Url("/Melodex-9.9.bin")));
