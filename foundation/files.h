@@ -50,7 +50,7 @@ bool MakeDirectories(const char* path, unsigned permissions = 0777);
 
 enum class EDeleteMode { Remove, MoveToTrash };
 // Removes the file, or moves it to the user's Trash (freedesktop.org Trash
-// specification). Nothing already in the Trash is ever replaced: a taken name
+// standard). Nothing already in the Trash is ever replaced: a taken name
 // gets a numbered variant. Failures throw the raw errno value.
 void DeleteFile(const char* path, EDeleteMode mode);
 

@@ -1,6 +1,6 @@
 #pragma once
 // Moving files to the user's Trash after the freedesktop.org Trash
-// specification 1.0: the home Trash below the Library folder for files on its
+// standard 1.0: the home Trash below the Library folder for files on its
 // file system, the volume's own $topdir/.Trash/$uid or $topdir/.Trash-$uid for
 // files elsewhere, and a copy into the home Trash when neither can be used.
 

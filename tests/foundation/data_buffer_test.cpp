@@ -10,18 +10,10 @@
 
 #include "foundation/errors.h"
 #include "foundation/files.h"
+#include "support/error_code.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-int32_t ErrorCodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const CError& error) {
-        return error.code;
-    }
-    return 0;
-}
 
 // A read-side buffer holding exactly these bytes.
 void LoadBytes(CDataBuffer& buffer, const CTempDir& dir, const std::string& bytes) {

@@ -12,21 +12,13 @@
 #include <vector>
 
 #include "foundation/errors.h"
+#include "support/error_code.h"
 #include "support/temp_dir.h"
 #include "support/without_root_override.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-int32_t ErrorCodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const CError& error) {
-        return error.code;
-    }
-    return 0;
-}
 
 mode_t ModeOf(const std::string& path) {
     struct stat info {};

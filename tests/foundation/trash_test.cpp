@@ -16,6 +16,7 @@
 #include "foundation/errors.h"
 #include "foundation/files.h"
 #include "support/scoped_env.h"
+#include "support/error_code.h"
 #include "support/temp_dir.h"
 #include "support/without_root_override.h"
 
@@ -46,12 +47,7 @@ protected:
 };
 
 int32_t TrashCode(const std::string& path) {
-    try {
-        MoveToTrash(path.c_str());
-    } catch (const CError& error) {
-        return error.code;
-    }
-    return 0;
+    return ErrorCodeOf([&] { MoveToTrash(path.c_str()); });
 }
 
 }  // namespace
