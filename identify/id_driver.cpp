@@ -87,15 +87,22 @@ struct STickState {
     bool stopped = false;
 };
 
-void StepRequest(CApp& app, CSong& song, STickState& tick) {
+// The common start of a step on the song being worked on: a stopped run
+// cleans the song up and ends the step (false).
+bool ContinueStep(CApp& app, CSong& song, STickState& tick) {
     if (!app.identifying) {
         song.identified = false;
         tick.stopped = true;
         Cleanup(app, song);
-        return;
+        return false;
     }
     tick.active = true;
     app.currentIdSong = &song;
+    return true;
+}
+
+void StepRequest(CApp& app, CSong& song, STickState& tick) {
+    if (!ContinueStep(app, song, tick)) return;
     CHttpRequest& request = *song.idRequest;
     if (request.Poll()) {
         app.Shell().RefreshSongRow(&song);
@@ -139,14 +146,7 @@ void StepRequest(CApp& app, CSong& song, STickState& tick) {
 }
 
 void StepJob(CApp& app, CSong& song, STickState& tick) {
-    if (!app.identifying) {
-        song.identified = false;
-        tick.stopped = true;
-        Cleanup(app, song);
-        return;
-    }
-    tick.active = true;
-    app.currentIdSong = &song;
+    if (!ContinueStep(app, song, tick)) return;
     CIdJob& job = *song.idJob;
     if (!job.Done()) {
         app.Shell().RefreshSongRow(&song);
